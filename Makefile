@@ -1,0 +1,44 @@
+# Thin wrapper over CMake: `make run` and `make test` do all the set-up.
+BUILD      ?= build
+JOBS       ?= $(shell nproc)
+SAMPLE_RAS  = $(BUILD)/sample/sample.ras
+SAMPLE_OUT  = $(BUILD)/sample/sample.prn
+
+.PHONY: all deps configure build run test test-asan test-tsan bench clean
+
+all: build
+
+deps:
+	./scripts/install-deps.sh
+
+configure:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+# The filter's main job on the bundled sample: raster in, printer stream out.
+run: deps build
+	./scripts/run-sample.sh $(BUILD)
+
+test: deps build
+	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 600
+	$(MAKE) test-asan test-tsan
+
+test-asan:
+	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DQUORIN_SANITIZE=address -DQUORIN_BUILD_BENCH=OFF
+	cmake --build $(BUILD)-asan -j $(JOBS)
+	cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    ctest -j $(JOBS) --output-on-failure --timeout 900 -L 'unit|filter|sanitize'
+
+test-tsan:
+	cmake -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORIN_SANITIZE=thread -DQUORIN_BUILD_BENCH=OFF
+	cmake --build $(BUILD)-tsan -j $(JOBS)
+	cd $(BUILD)-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	    ctest -j $(JOBS) --output-on-failure --timeout 900 -L 'filter|sanitize'
+
+bench: build
+	./bench/run-bench.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan

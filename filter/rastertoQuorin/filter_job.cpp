@@ -1,0 +1,270 @@
+#include "filter_job.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "job_setup.h"
+#include "page_pipeline.h"
+#include "printer_output.h"
+#include "raster_reader.h"
+
+namespace {
+
+const char* kBanner = "Velorin's Filter 20180712";
+
+// One line a person reads in the job's state message; the scheduler shows it.
+void ReportError(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void ReportError(const char* fmt, ...)
+{
+    char text[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(text, sizeof text, fmt, ap);
+    va_end(ap);
+    for (char* p = text; *p; ++p)
+        if ((unsigned char)*p < 0x20)
+            *p = ' ';
+    fprintf(stderr, "ERROR: %s\n", text);
+}
+
+BOOL OpenJob(FilterJob* job, int argc, char** argv)
+{
+    memset(job->jobID, 0, sizeof job->jobID);
+    DbgMsg("%s", kBanner);
+    if (argc != 6 && argc != 7) {
+        fputs("Usage: FILTER JOD_ID USERNAME DOC_TITLE COPIES OPTIONS [FILENAME]\n", stdout);
+        return FALSE;
+    }
+    job->argc = argc;
+    job->argv = argv;
+    job->fd = 0;
+    if (argc == 7) {
+        job->fd = open(argv[6], O_RDONLY | O_CLOEXEC);
+        if (job->fd < 0) {
+            perror("ERROR: Unable to open print file");
+            return FALSE;
+        }
+    }
+    DbgMsg("argc = %d", argc);
+    for (int i = 0; i < argc; ++i)
+        DbgMsg("argv[%d] = %s", i, argv[i]);
+    // Longer ids are cut: the id only labels trace lines.
+    strncpy(job->jobID, argv[1], JOB_ID_SIZE - 1);
+
+    job->inras = cupsRasterOpen(job->fd, CUPS_RASTER_READ);
+
+    const char* ppdPath = getenv("PPD");
+    job->ppd = ppdPath ? ppdOpenFile(ppdPath) : nullptr;
+    if (!job->ppd)
+        DbgMsg("main::no PPD (%s): the job goes on without a JCL prefix", ppdPath ? ppdPath : "PPD unset");
+
+    job->options = nullptr;
+    job->num_options = cupsParseOptions(argv[5], 0, &job->options);
+    DbgMsg("num_options = %d", job->num_options);
+    for (int i = 0; i < job->num_options; ++i)
+        DbgMsg("option(%d): %s = %s", i, job->options[i].name, job->options[i].value);
+    job->numUP = 1;
+    job->bCollate = FALSE;
+    ScanJobOptions(job->num_options, job->options, &job->numUP, &job->bCollate);
+
+    ppdMarkDefaults(job->ppd);
+    cupsMarkOptions(job->ppd, job->num_options, job->options);
+
+    job->FlushPage = 0;
+    gSaveToFile.store(FALSE, std::memory_order_release);
+    gOutputSize = 0;
+    gJbigThreadExit.store(FALSE, std::memory_order_release);
+    gMAX_THREAD.store(1, std::memory_order_release);
+    for (DWORD i = 0; i < MAX_JOB_SLOTS; ++i)
+        InitJobSlot(&job->lpJob[i], i);
+
+    job->page = 0;
+    job->bDriverDoCollate = FALSE;
+    job->bDuplex = FALSE;
+    job->nCopies = 0;
+    job->failed = FALSE;
+    job->jbigStarted = FALSE;
+    return TRUE;
+}
+
+BOOL StartCompressionThread(FilterJob* job)
+{
+    int rc = pthread_create(&job->id, nullptr, JbigThread, job->lpJob);
+    if (rc != 0) {
+        DbgMsg("main::pthread_create JbigThread failed: %s", strerror(rc));
+        return FALSE;
+    }
+    job->jbigStarted = TRUE;
+    return TRUE;
+}
+
+// Steps taken once, when the first page header has arrived.
+void FirstPageDecisions(FilterJob* job)
+{
+    cups_page_header2_t* h = &job->inheader;
+    job->bDriverDoCollate = DriverDoesCollate(job->bCollate, h->NumCopies);
+    job->nCopies = h->NumCopies;
+    // The job header writer plugs in here.
+    job->bDuplex = h->Duplex ? TRUE : FALSE;
+    // The spool decision plugs in here (duplex or filter-made copies).
+    if (job->ppd && job->ppd->jcl_begin) {
+        size_t len = strlen(job->ppd->jcl_begin);
+        DbgMsg("jcl_begin = %s, len = %d", job->ppd->jcl_begin, (int)len);
+        const char esc = 0x1B;
+        WritePrinterData(&esc, 1);
+        WritePrinterData(job->ppd->jcl_begin, len);
+    }
+    job->referSize = h->cupsWidth * h->cupsHeight * 2u;
+    gMAX_THREAD.store(ComputeMaxThread(h->cupsWidth, h->cupsHeight, getTotalSystemMemory()),
+                      std::memory_order_release);
+}
+
+// Waits until the slot of the next page is free and fills it. Returns it.
+JobInfo* TakeSlot(FilterJob* job)
+{
+    DWORD CurrentPage = job->page % (DWORD)gMAX_THREAD.load(std::memory_order_acquire);
+    DbgMsg("main::start page %d / index %d!", (int)job->page, (int)CurrentPage);
+    JobInfo* slot = &job->lpJob[CurrentPage];
+    for (;;) {
+        DWORD state = slot->finish.load(std::memory_order_acquire);
+        if (state != SLOT_TAKEN && state != SLOT_PROCESSED)
+            break;
+        DbgMsg("main::wait buffer index %d!", (int)CurrentPage);
+        DbgMsg("main::lpbuf = %d!", slot->lpbuf.load(std::memory_order_acquire) ? 1 : 0);
+        DbgMsg("main::finish = %d!", (int)state);
+        Sleep(POLL_MSEC);
+    }
+    DbgMsg("main::using buffer index %d!", (int)CurrentPage);
+    slot->PageThreadId = 0;
+    DbgMsg("main::end search buffer index %d!", (int)CurrentPage);
+    memcpy(slot->jobID, job->jobID, sizeof slot->jobID);
+    slot->PageIndex = job->page;
+    slot->finish.store(SLOT_TAKEN, std::memory_order_release);
+    slot->inras = job->inras;
+    slot->inheader = job->inheader;
+    return slot;
+}
+
+// Frees a slot whose page will not go on (read failure, no worker).
+void ReleaseSlot(JobInfo* slot)
+{
+    free(slot->lpbuf.exchange(nullptr, std::memory_order_acq_rel));
+    slot->finish.store(SLOT_FREE, std::memory_order_release);
+}
+
+void PageLoop(FilterJob* job)
+{
+    while (cupsRasterReadHeader2(job->inras, &job->inheader)) {
+        DbgMsg("Start Page = %d / Copies = %d", (int)job->page, (int)job->inheader.NumCopies);
+        job->inheader_bak = job->inheader;
+        if (job->page == 0)
+            FirstPageDecisions(job);
+
+        JobInfo* slot = TakeSlot(job);
+        DbgMsg("main::GetCUPSPageData start");
+        const char* reason = "unknown";
+        if (!GetCUPSPageData(slot, &reason)) {
+            DbgMsg("GetCUPSPageData fail!");
+            ReportError("Page %d cannot be printed: %s. The pages before it were sent; check the "
+                        "document or the application that printed it.",
+                        (int)job->page + 1, reason);
+            ReleaseSlot(slot);
+            job->failed = TRUE;
+            break;
+        }
+        slot->linebyteLeft = slot->page_width - slot->inheader.cupsWidth;
+        ++job->page;
+
+        pthread_t tid;
+        int rc = pthread_create(&tid, nullptr, ImageProcThread, slot);
+        if (rc != 0) {
+            DbgMsg("main::pthread_create failed: %s", strerror(rc));
+            ReportError("Page %d cannot be processed: no thread could be started (%s).",
+                        (int)job->page, strerror(rc));
+            --job->page;
+            ReleaseSlot(slot);
+            job->failed = TRUE;
+            break;
+        }
+        pthread_detach(tid);
+        slot->PageThreadId = tid;
+        DbgMsg("main::pthread_create, id = %d", (int)(long)tid);
+        // The pair-wise spool flush plugs in here.
+    }
+}
+
+// Waits until the last page has been written, then stops the compression thread.
+void WaitForPipeline(FilterJob* job)
+{
+    DbgMsg("main::start wait image thread");
+    if (job->page > 0) {
+        DWORD index = (job->page - 1) % (DWORD)gMAX_THREAD.load(std::memory_order_acquire);
+        JobInfo* slot = &job->lpJob[index];
+        for (;;) {
+            DbgMsg("main::page %d status %d", (int)index, (int)slot->finish.load(std::memory_order_acquire));
+            if (!slot->lpbuf.load(std::memory_order_acquire))
+                break;
+            DbgMsg("main::image process page %d not yet...", (int)slot->PageIndex);
+            DbgMsg("main::image process page index %d not yet...", (int)index);
+            Sleep(POLL_MSEC);
+        }
+    }
+    DbgMsg("main::end wait thread (new)");
+    DbgMsg("main::page = %d", (int)job->page);
+    gJbigThreadExit.store(TRUE, std::memory_order_release);
+    DbgMsg("main::end wait thread, gJbigThreadExit = %d", 1);
+    if (job->jbigStarted)
+        pthread_join(job->id, nullptr);
+    DbgMsg("main::jbigthread stop");
+}
+
+void EndJob(FilterJob* /*job*/)
+{
+    // Blank page, last pairs, collated copies and the trailer plug in here.
+}
+
+int CleanUp(FilterJob* job, int status)
+{
+    cupsFreeOptions(job->num_options, job->options);
+    DbgMsg("main::cupsFreeOptions");
+    cupsRasterClose(job->inras);
+    DbgMsg("main::cupsRasterClose");
+    if (job->fd != 0)
+        close(job->fd);
+    if (job->ppd)
+        ppdClose(job->ppd);
+    if (!FlushPrinterData() && status == 0) {
+        ReportError("The printer stream could not be written: %s.", strerror(errno));
+        status = 1;
+    }
+    return status;
+}
+
+} // namespace
+
+int RunFilter(int argc, char** argv)
+{
+    // The ring must outlive every worker, which is never joined.
+    static FilterJob job;
+    if (!OpenJob(&job, argc, argv))
+        return 1;
+    if (!StartCompressionThread(&job)) {
+        ReportError("The filter could not start its compression thread; try again when the "
+                    "print server has more resources.");
+        return CleanUp(&job, 1);
+    }
+    PageLoop(&job);
+    WaitForPipeline(&job);
+    EndJob(&job);
+    int status = job.failed ? 1 : 0;
+    if (PipelineFailed() && status == 0) {
+        ReportError("Some pages could not be processed; see the debug log for details.");
+        status = 1;
+    }
+    return CleanUp(&job, status);
+}

@@ -1,0 +1,24 @@
+#include "job_info.h"
+
+#include <cstring>
+
+std::atomic<int> gMAX_THREAD{1};
+std::atomic<BOOL> gSaveToFile{FALSE};
+std::atomic<BOOL> gJbigThreadExit{FALSE};
+int gOutputSize = 0;
+
+void InitJobSlot(JobInfo* job, DWORD index)
+{
+    job->PageIndex = index;
+    memset(job->jobID, 0, sizeof job->jobID);
+    job->inras = nullptr;
+    memset(&job->inheader, 0, sizeof job->inheader);
+    job->lpbuf.store(nullptr, std::memory_order_release);
+    job->page_width = 0;
+    job->page_height = 0;
+    job->linebyte = 0;
+    job->pagesize = 0;
+    job->linebyteLeft = 0;
+    job->finish.store(SLOT_FREE, std::memory_order_release);
+    job->PageThreadId = 0;
+}

@@ -1,0 +1,6 @@
+#include "filter_job.h"
+
+int main(int argc, char** argv)
+{
+    return RunFilter(argc, argv);
+}

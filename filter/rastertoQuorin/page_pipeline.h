@@ -1,0 +1,24 @@
+// Threads that move pages through the slot ring: one image worker per page,
+// one compression thread per job writing pages strictly in page order.
+#ifndef QUORIN_PAGE_PIPELINE_H
+#define QUORIN_PAGE_PIPELINE_H
+
+#include "job_info.h"
+
+#define POLL_MSEC 300
+
+// Thread entry of a page worker; param is the page's slot.
+void* ImageProcThread(void* param);
+
+// Thread entry of the compression thread; param is the first slot of the ring.
+void* JbigThread(void* param);
+
+// The image processing a worker runs on its slot (also usable inline).
+void ProcessPageImage(JobInfo* lpJob);
+
+// TRUE once any page was lost inside the pipeline (no memory, a page that
+// could not be screened, a failed write): the job must not report success.
+BOOL PipelineFailed(void);
+void NotePipelineFailure(const char* what, DWORD pageIndex);
+
+#endif

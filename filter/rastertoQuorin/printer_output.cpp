@@ -1,0 +1,43 @@
+#include "printer_output.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+std::atomic<bool> gOutputBroken{false};
+
+void NoteFailure(const char* what)
+{
+    if (!gOutputBroken.exchange(true, std::memory_order_acq_rel))
+        DbgMsg("%s to standard output failed: %s", what, strerror(errno));
+}
+} // namespace
+
+BOOL WritePrinterData(const void* data, size_t len)
+{
+    if (gOutputBroken.load(std::memory_order_acquire))
+        return FALSE;
+    if (len == 0)
+        return TRUE;
+    if (fwrite(data, 1, len, stdout) != len) {
+        NoteFailure("Write");
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL FlushPrinterData(void)
+{
+    if (fflush(stdout) != 0) {
+        NoteFailure("Flush");
+        return FALSE;
+    }
+    return gOutputBroken.load(std::memory_order_acquire) ? FALSE : TRUE;
+}
+
+BOOL PrinterOutputFailed(void)
+{
+    return gOutputBroken.load(std::memory_order_acquire) ? TRUE : FALSE;
+}

@@ -1,0 +1,203 @@
+#include "raster_reader.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+const DWORD vl_rRate = 30;
+const DWORD vl_gRate = 53;
+const DWORD vl_bRate = 17;
+const DWORD vl_rgbTotal = 100;
+
+bool IsRgbSpace(unsigned cs)
+{
+    return cs == CUPS_CSPACE_RGB || cs == CUPS_CSPACE_SRGB || cs == CUPS_CSPACE_ADOBERGB;
+}
+
+bool IsWhiteSpace(unsigned cs)
+{
+    return cs == CUPS_CSPACE_W || cs == CUPS_CSPACE_SW;
+}
+
+void ConvertRgbLine(const BYTE* src, BYTE* dst, DWORD width, DWORD step)
+{
+    for (DWORD x = 0; x < width; ++x) {
+        const BYTE* p = src + x * step;
+        dst[x] = (BYTE)((vl_rRate * p[0] + vl_gRate * p[1] + vl_bRate * p[2] + 1) / vl_rgbTotal);
+    }
+}
+
+void ConvertGrayLine(const BYTE* src, BYTE* dst, DWORD width, bool zeroIsWhite)
+{
+    if (zeroIsWhite) {
+        for (DWORD x = 0; x < width; ++x)
+            dst[x] = (BYTE)(255 - src[x]);
+    } else {
+        memcpy(dst, src, width);
+    }
+}
+
+void ConvertBitLine(const BYTE* src, BYTE* dst, DWORD width, bool oneIsBlack)
+{
+    const BYTE one = oneIsBlack ? 0 : 255;
+    for (DWORD x = 0; x < width; ++x) {
+        bool bit = (src[x >> 3] >> (7 - (x & 7))) & 1;
+        dst[x] = bit ? one : (BYTE)(255 - one);
+    }
+}
+} // namespace
+
+const char* CheckRasterHeader(const cups_page_header2_t* h)
+{
+    thread_local char msg[200];
+
+    const unsigned bpp = h->cupsBitsPerPixel, cs = h->cupsColorSpace;
+    bool chunked = h->cupsColorOrder == CUPS_ORDER_CHUNKED;
+    bool layoutOk = false;
+    if ((bpp == 24 && IsRgbSpace(cs)) ||
+        (bpp == 32 && (cs == CUPS_CSPACE_RGBA || cs == CUPS_CSPACE_RGBW)))
+        layoutOk = chunked && h->cupsBitsPerColor == 8;
+    else if ((bpp == 8 || bpp == 1) && (IsWhiteSpace(cs) || cs == CUPS_CSPACE_K))
+        layoutOk = h->cupsBitsPerColor == bpp;
+    if (!layoutOk) {
+        snprintf(msg, 200,
+                 "unsupported raster layout: %u bits per pixel, %u bits per color, color space %u, "
+                 "color order %u (expected 24-bit RGB, 8- or 1-bit gray)",
+                 bpp, h->cupsBitsPerColor, cs, h->cupsColorOrder);
+        return msg;
+    }
+    if (h->cupsWidth == 0 || h->cupsHeight == 0) {
+        snprintf(msg, 200, "empty page (%u x %u pixels)", h->cupsWidth, h->cupsHeight);
+        return msg;
+    }
+    unsigned long long expected = ((unsigned long long)h->cupsWidth * bpp + 7) / 8;
+    if (h->cupsBytesPerLine != expected) {
+        snprintf(msg, 200, "inconsistent raster header: %u bytes per line for %u pixels of %u bits",
+                 h->cupsBytesPerLine, h->cupsWidth, bpp);
+        return msg;
+    }
+    if (h->cupsWidth > MAX_PAGE_WIDTH || h->cupsHeight > MAX_PAGE_HEIGHT) {
+        snprintf(msg, 200, "page too large: %u x %u pixels (at most %u x %u)", h->cupsWidth,
+                 h->cupsHeight, MAX_PAGE_WIDTH, MAX_PAGE_HEIGHT);
+        return msg;
+    }
+    return nullptr;
+}
+
+BOOL GetCUPSPageData(JobInfo* lpJob, const char** reason)
+{
+    DWORD tick = GetTickCount();
+    cups_page_header2_t* h = &lpJob->inheader;
+    const char* why = CheckRasterHeader(h);
+    if (why) {
+        DbgMsg("GetCUPSPageData::%s", why);
+        if (reason)
+            *reason = why;
+        return FALSE;
+    }
+
+    DWORD page_width = (h->cupsWidth + 31) & ~31u;
+    DWORD page_height = (h->cupsHeight + 31) & ~31u;
+    DbgMsg("GetCUPSPageData::page_width = %d", (int)page_width);
+    DbgMsg("GetCUPSPageData::page_height = %d", (int)page_height);
+    lpJob->page_width = page_width;
+    lpJob->page_height = page_height;
+    lpJob->linebyteLeft = page_width - h->cupsWidth;
+
+    DWORD linebyte = GetBMPBytesPerLine(8, (LONG)page_width);
+    lpJob->linebyte = linebyte;
+    DbgMsg("GetCUPSPageData::linebyte = %d", (int)linebyte);
+
+    DWORD srcPixelBytes = h->cupsBitsPerPixel / 8;
+    DWORD linesize = (h->cupsBitsPerPixel * page_width) >> 3;
+    if (linesize < h->cupsBytesPerLine)
+        linesize = h->cupsBytesPerLine;
+    DWORD pagesize = linebyte * page_height;
+    lpJob->pagesize = pagesize;
+    DbgMsg("GetCUPSPageData::pagesize = %d bytes", (int)pagesize);
+    DbgMsg("linesize = %d", (int)linesize);
+
+    BYTE* line = static_cast<BYTE*>(malloc(linesize));
+    BYTE* page = static_cast<BYTE*>(malloc(pagesize));
+    if (!line || !page) {
+        free(line);
+        free(page);
+        DbgMsg("GetCUPSPageData::no memory for a page of %d bytes", (int)pagesize);
+        if (reason)
+            *reason = "not enough memory for the page";
+        return FALSE;
+    }
+    memset(page, 0xFF, pagesize);
+
+    const DWORD width = page_width - lpJob->linebyteLeft;
+    const bool zeroIsWhite = h->cupsColorSpace == CUPS_CSPACE_K;
+    BYTE* out = page;
+    for (DWORD y = 0; y < h->cupsHeight; ++y, out += linebyte) {
+        if (cupsRasterReadPixels(lpJob->inras, line, h->cupsBytesPerLine) != h->cupsBytesPerLine) {
+            free(line);
+            free(page);
+            DbgMsg("GetCUPSPageData::stream ended at line %d of %d", (int)y, (int)h->cupsHeight);
+            if (reason)
+                *reason = "the raster data ended inside the page";
+            return FALSE;
+        }
+        if (srcPixelBytes >= 3)
+            ConvertRgbLine(line, out, width, srcPixelBytes);
+        else if (h->cupsBitsPerPixel == 8)
+            ConvertGrayLine(line, out, width, zeroIsWhite);
+        else
+            ConvertBitLine(line, out, width, zeroIsWhite);
+    }
+    free(line);
+    lpJob->lpbuf.store(page, std::memory_order_release);
+
+    DbgMsg("GetCUPSPageData Out, using %f sec, rc = %d", TickSeconds(tick), 1);
+    return TRUE;
+}
+
+void DisplayPageInfo(cups_page_header2_t* h)
+{
+    DbgMsg("DisplayPageInfo In");
+    DbgMsg("MediaClass = \"%.64s\"", h->MediaClass);
+    DbgMsg("MediaColor = \"%.64s\"", h->MediaColor);
+    DbgMsg("MediaType = \"%.64s\"", h->MediaType);
+    DbgMsg("OutputType = \"%.64s\"", h->OutputType);
+    DbgMsg("AdvanceDistance = %d", (int)h->AdvanceDistance);
+    DbgMsg("AdvanceMedia = %d", (int)h->AdvanceMedia);
+    DbgMsg("Collate = %d", (int)h->Collate);
+    DbgMsg("cupsBitsPerColor = %d", (int)h->cupsBitsPerColor);
+    DbgMsg("cupsBitsPerPixel = %d", (int)h->cupsBitsPerPixel);
+    DbgMsg("cupsBytesPerLine = %d", (int)h->cupsBytesPerLine);
+    DbgMsg("cupsColorOrder = %d", (int)h->cupsColorOrder);
+    DbgMsg("cupsColorSpace = %d", (int)h->cupsColorSpace);
+    DbgMsg("cupsCompression = %d (Density)", (int)h->cupsCompression);
+    DbgMsg("cupsHeight = %d", (int)h->cupsHeight);
+    DbgMsg("cupsInteger[0] = %d (TonerSave)", (int)h->cupsInteger[0]);
+    DbgMsg("cupsInteger[1] = %d (Invert)", (int)h->cupsInteger[1]);
+    DbgMsg("cupsMediaType = %d (MediaType)", (int)h->cupsMediaType);
+    DbgMsg("cupsWidth = %d", (int)h->cupsWidth);
+    DbgMsg("CutMedia = %d", (int)h->CutMedia);
+    DbgMsg("Duplex = %d (Duplex)", (int)h->Duplex);
+    DbgMsg("HWResolution = [ %d %d ]", (int)h->HWResolution[0], (int)h->HWResolution[1]);
+    DbgMsg("ImagingBoundingBox = [ %d %d %d %d ]", (int)h->ImagingBoundingBox[0],
+           (int)h->ImagingBoundingBox[1], (int)h->ImagingBoundingBox[2], (int)h->ImagingBoundingBox[3]);
+    DbgMsg("InsertSheet = %d", (int)h->InsertSheet);
+    DbgMsg("Jog = %d", (int)h->Jog);
+    DbgMsg("LeadingEdge = %d", (int)h->LeadingEdge);
+    DbgMsg("ManualFeed = %d", (int)h->ManualFeed);
+    DbgMsg("Margins = [ %d %d ]", (int)h->Margins[0], (int)h->Margins[1]);
+    DbgMsg("MediaPosition = %d (Tray)", (int)h->MediaPosition);
+    DbgMsg("MediaWeight = %d", (int)h->MediaWeight);
+    DbgMsg("MirrorPrint = %d", (int)h->MirrorPrint);
+    DbgMsg("NegativePrint = %d", (int)h->NegativePrint);
+    DbgMsg("NumCopies = %d", (int)h->NumCopies);
+    DbgMsg("Orientation = %d", (int)h->Orientation);
+    DbgMsg("OutputFaceUp = %d", (int)h->OutputFaceUp);
+    DbgMsg("PageSize = [ %d %d ]", (int)h->PageSize[0], (int)h->PageSize[1]);
+    DbgMsg("Separations = %d", (int)h->Separations);
+    DbgMsg("TraySwitch = %d", (int)h->TraySwitch);
+    DbgMsg("Tumble = %d (Duplex)", (int)h->Tumble);
+    DbgMsg("cupsInteger[2] = %d (Mirror)", (int)h->cupsInteger[2]);
+    DbgMsg("DisplayPageInfo Out");
+}

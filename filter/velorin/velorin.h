@@ -1,0 +1,73 @@
+// Support library: Windows-style type names, portability shims, debug log,
+// image processing and BMP tools shared by the filter and its tools.
+#ifndef VELORIN_H
+#define VELORIN_H
+
+#include <cstdint>
+#include <cstddef>
+
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef int32_t BOOL;
+typedef char TCHAR;
+typedef BYTE* LPBYTE;
+typedef const char* LPCTSTR;
+typedef int32_t HANDLE;
+typedef HANDLE HFILE;
+typedef void* HGLOBAL;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+// ---- Debug log ---------------------------------------------------------
+// Directory whose existence switches the file log on, and the file itself.
+#define VL_LOG_DIR "/tmp/VlxPrinter"
+#define VL_LOG_FILE "/tmp/VlxPrinter/VlxPrinterLog.log"
+
+// printf-style trace line: "DEBUG: <msg> ---------->" on standard error, and a
+// time-stamped line in the log file while its directory exists.
+void DbgMsg(const char* szMsgFormat, ...) __attribute__((format(printf, 1, 2)));
+
+// ---- Platform shims ----------------------------------------------------
+HFILE _lopen(LPCTSTR fname, int flag);
+HFILE _lcreat(LPCTSTR fname, int flag);
+void FillMemory(void* dest, DWORD count, short fbyte);
+void ZeroMemory(void* dest, DWORD count);
+void MoveMemory(void* dest, const void* src, DWORD count);
+void CopyMemory(void* dest, const void* src, DWORD count);
+void Sleep(DWORD msec);
+BOOL DeleteFile(const char* fname);
+HGLOBAL GlobalAlloc(int dummy, long msize);
+void* GlobalLock(HGLOBAL hmem);
+BOOL GlobalUnlock(HGLOBAL hmem);
+HGLOBAL GlobalFree(HGLOBAL hmem);
+DWORD GetTickCount(void);
+
+// Stored bytes of one bitmap line, padded to a multiple of 4; 0 for an
+// unsupported bit count.
+WORD GetBMPBytesPerLine(LONG bitcolor, LONG width);
+
+// Elapsed milliseconds as the log lines print them: "%f sec".
+inline float TickSeconds(DWORD startTick)
+{
+    return (float)(DWORD)(GetTickCount() - startTick) / 1000.0f;
+}
+
+// ---- Image processing (on one page slot) -------------------------------
+struct JobInfo;
+
+BOOL ApplyHalftone(JobInfo* lpJob);
+BOOL DoBorderQuality(JobInfo* lpJob);
+WORD ApplyFilter3x3(JobInfo* lpJob, BYTE* lpbuf, WORD bits, int* filterArray, short filterArrayWidth);
+void GrayToLineart(JobInfo* lpJob, BYTE* lpbuf, int threshold);
+void DoNegative(JobInfo* lpJob, int InvertHalfImage);
+void DoMirror(JobInfo* lpJob);
+void ReverseBuf(BYTE* lpbuf, long len);
+
+#endif

@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "job_info.h"
+#include "job_setup.h"
+
+TEST(Str2Int, LeadingDigitsOnly)
+{
+    EXPECT_EQ(str2Int("4"), 4);
+    EXPECT_EQ(str2Int("2x"), 2);
+    EXPECT_EQ(str2Int("abc"), 0);
+    EXPECT_EQ(str2Int(""), 0);
+    EXPECT_EQ(str2Int(" 3"), 0);
+    EXPECT_EQ(str2Int("-3"), 0);
+    EXPECT_EQ(str2Int("0016"), 16);
+    EXPECT_EQ(str2Int("4294967297"), 1); // wraps like 32-bit arithmetic
+}
+
+TEST(JobOptions, NumberUpAndCollate)
+{
+    cups_option_t* options = nullptr;
+    int n = cupsParseOptions("number-up=2x Collate=TRUE media=A4 NUMBER-UP=4", 0, &options);
+    int numUP = 1;
+    BOOL collate = FALSE;
+    testing::internal::CaptureStderr();
+    ScanJobOptions(n, options, &numUP, &collate);
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(numUP, 4); // the later one wins
+    EXPECT_EQ(collate, TRUE);
+    EXPECT_NE(log.find("DEBUG: numUP = 4 ---------->"), std::string::npos);
+    cupsFreeOptions(n, options);
+
+    options = nullptr;
+    n = cupsParseOptions("Collate=yes number-up=abc", 0, &options);
+    numUP = 1;
+    collate = FALSE;
+    testing::internal::CaptureStderr();
+    ScanJobOptions(n, options, &numUP, &collate);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(numUP, 0);
+    EXPECT_EQ(collate, FALSE);
+    cupsFreeOptions(n, options);
+}
+
+TEST(JobOptions, FilterCollatesOnlyForTwoOrMoreCopies)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(DriverDoesCollate(TRUE, 1), FALSE);
+    EXPECT_EQ(DriverDoesCollate(TRUE, 0), FALSE);
+    EXPECT_EQ(DriverDoesCollate(TRUE, 2), TRUE);
+    EXPECT_EQ(DriverDoesCollate(FALSE, 5), FALSE);
+    testing::internal::GetCapturedStderr();
+}
+
+TEST(ThreadCount, FollowsFreeMemoryWithinTheRing)
+{
+    testing::internal::CaptureStderr();
+    const unsigned long long MiB = 1024ull * 1024;
+    EXPECT_EQ(ComputeMaxThread(4960, 7016, 8192 * MiB), 30);
+    EXPECT_EQ(ComputeMaxThread(4960, 7016, 512 * MiB), 3);
+    EXPECT_EQ(ComputeMaxThread(4960, 7016, 64 * MiB), 1);
+    EXPECT_EQ(ComputeMaxThread(4960, 7016, 0), 1);
+    EXPECT_EQ(ComputeMaxThread(0, 7016, 8192 * MiB), 1);       // zero-sized first page
+    EXPECT_EQ(ComputeMaxThread(65536, 32768, 8192 * MiB), 1); // product wraps to 0
+    EXPECT_EQ(ComputeMaxThread(1, 1, ~0ull), 30);
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("main::referSize = 69598720"), std::string::npos);
+}
+
+TEST(ThreadCount, FreeMemoryCanBeForcedForTests)
+{
+    setenv("QUORIN_TEST_FREE_MEMORY", "12345", 1);
+    EXPECT_EQ(getTotalSystemMemory(), 12345ull);
+    unsetenv("QUORIN_TEST_FREE_MEMORY");
+    EXPECT_GT(getTotalSystemMemory(), 0ull);
+}
+
+TEST(JobSlots, RingSetupLeavesEverySlotFree)
+{
+    static JobInfo ring[MAX_JOB_SLOTS];
+    for (DWORD i = 0; i < MAX_JOB_SLOTS; ++i) {
+        ring[i].finish.store(SLOT_PROCESSED);
+        InitJobSlot(&ring[i], i);
+    }
+    for (DWORD i = 0; i < MAX_JOB_SLOTS; ++i) {
+        EXPECT_EQ(ring[i].PageIndex, i);
+        EXPECT_EQ(ring[i].lpbuf.load(), nullptr);
+        EXPECT_EQ(ring[i].finish.load(), (DWORD)SLOT_FREE);
+        EXPECT_EQ(ring[i].PageThreadId, (pthread_t)0);
+    }
+}

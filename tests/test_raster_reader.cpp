@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "filter_process.h"
+#include "raster_reader.h"
+#include "test_pages.h"
+
+namespace {
+// Reads the pages of a raster file one by one into a slot, as the page loop does.
+class RasterFile {
+public:
+    explicit RasterFile(const std::vector<TestPage>& pages)
+    {
+        path_ = MakeTempDir("reader") + "/in.ras";
+        EXPECT_TRUE(WriteRasterFile(path_, pages));
+        fd_ = open(path_.c_str(), O_RDONLY);
+        ras_ = cupsRasterOpen(fd_, CUPS_RASTER_READ);
+        InitJobSlot(&slot_, 0);
+    }
+    ~RasterFile()
+    {
+        free(slot_.lpbuf.load());
+        cupsRasterClose(ras_);
+        close(fd_);
+    }
+    // Reads the next header and the page; the slot holds the result.
+    BOOL Next(const char** reason = nullptr)
+    {
+        free(slot_.lpbuf.exchange(nullptr));
+        if (!cupsRasterReadHeader2(ras_, &slot_.inheader))
+            return FALSE;
+        slot_.inras = ras_;
+        testing::internal::CaptureStderr();
+        BOOL ok = GetCUPSPageData(&slot_, reason);
+        log_ = testing::internal::GetCapturedStderr();
+        return ok;
+    }
+    BYTE Pixel(unsigned x, unsigned y) const { return slot_.lpbuf.load()[y * slot_.linebyte + x]; }
+    JobInfo slot_;
+    std::string log_;
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    cups_raster_t* ras_ = nullptr;
+};
+
+TestPage RgbPixelsPage(const std::vector<std::array<uint8_t, 3>>& colours)
+{
+    TestPage p = MakeWhitePage(MakePageHeader((unsigned)colours.size(), 1));
+    for (size_t i = 0; i < colours.size(); ++i)
+        for (int c = 0; c < 3; ++c)
+            p.pixels[i * 3 + c] = colours[i][c];
+    return p;
+}
+} // namespace
+
+TEST(RasterReader, WeightsRgbWithThirtyFiftyThreeSeventeen)
+{
+    RasterFile f({RgbPixelsPage({{255, 255, 255}, {0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255},
+                                  {200, 100, 50}, {128, 128, 128}})});
+    ASSERT_TRUE(f.Next());
+    const BYTE want[] = {255, 0, 76, 135, 43, 121, 128};
+    for (unsigned x = 0; x < 7; ++x)
+        EXPECT_EQ(f.Pixel(x, 0), want[x]) << x;
+    EXPECT_EQ(f.Pixel(7, 0), 255); // padding
+}
+
+TEST(RasterReader, PadsToMultiplesOfThirtyTwoWithWhite)
+{
+    cups_page_header2_t h = MakePageHeader(4961, 40);
+    TestPage p = MakeWhitePage(h);
+    FillRect(&p, 0, 0, 4961, 40, 0);
+    TestPage second = MakeWhitePage(MakePageHeader(64, 33));
+    FillRect(&second, 0, 0, 64, 33, 0);
+    RasterFile f({p, second});
+    ASSERT_TRUE(f.Next());
+    EXPECT_EQ(f.slot_.page_width, 4992u);
+    EXPECT_EQ(f.slot_.page_height, 64u);
+    EXPECT_EQ(f.slot_.linebyteLeft, 31u);
+    EXPECT_EQ(f.slot_.linebyte, 4992u);
+    EXPECT_EQ(f.slot_.pagesize, 4992u * 64u);
+    EXPECT_EQ(f.Pixel(4960, 39), 0);
+    EXPECT_EQ(f.Pixel(4961, 39), 255);
+    EXPECT_EQ(f.Pixel(4991, 0), 255);
+    EXPECT_EQ(f.Pixel(0, 40), 255);
+    EXPECT_EQ(f.Pixel(100, 63), 255);
+    EXPECT_NE(f.log_.find("GetCUPSPageData::page_width = 4992"), std::string::npos);
+    // Exactly the page's bytes were consumed: the next page reads cleanly.
+    ASSERT_TRUE(f.Next());
+    EXPECT_EQ(f.slot_.page_width, 64u);
+    EXPECT_EQ(f.slot_.linebyteLeft, 0u);
+    EXPECT_EQ(f.slot_.page_height, 64u);
+    EXPECT_EQ(f.Pixel(63, 32), 0);
+    EXPECT_EQ(f.Pixel(63, 33), 255);
+    EXPECT_FALSE(f.Next());
+}
+
+TEST(RasterReader, GrayAndBitLayoutsKeepWhiteWhite)
+{
+    std::vector<TestPage> pages;
+    for (cups_cspace_t cs : {CUPS_CSPACE_W, CUPS_CSPACE_SW, CUPS_CSPACE_K}) {
+        for (unsigned bits : {8u, 1u}) {
+            TestPage p = MakeWhitePage(MakePageHeader(40, 2, bits, cs));
+            FillRect(&p, 8, 0, 8, 2, 0);
+            if (bits == 8)
+                FillRect(&p, 16, 0, 1, 2, 100);
+            pages.push_back(p);
+        }
+    }
+    RasterFile f(pages);
+    for (size_t i = 0; i < pages.size(); ++i) {
+        ASSERT_TRUE(f.Next()) << i;
+        EXPECT_EQ(f.Pixel(0, 0), 255) << i;
+        EXPECT_EQ(f.Pixel(8, 1), 0) << i;
+        EXPECT_EQ(f.Pixel(15, 0), 0) << i;
+        EXPECT_EQ(f.Pixel(39, 0), 255) << i;
+        if (pages[i].header.cupsBitsPerPixel == 8) {
+            EXPECT_EQ(f.Pixel(16, 0), 100) << i;
+        }
+    }
+}
+
+TEST(RasterReader, ThirtyTwoBitPixelsUseTheirFirstThreeBytes)
+{
+    TestPage p = MakeWhitePage(MakePageHeader(3, 1, 32, CUPS_CSPACE_RGBW));
+    const uint8_t px[] = {255, 0, 0, 9, 0, 255, 0, 9, 0, 0, 255, 9};
+    std::copy(px, px + 12, p.pixels.begin());
+    RasterFile f({p});
+    ASSERT_TRUE(f.Next());
+    EXPECT_EQ(f.Pixel(0, 0), 76);
+    EXPECT_EQ(f.Pixel(1, 0), 135);
+    EXPECT_EQ(f.Pixel(2, 0), 43);
+}
+
+TEST(RasterReader, RefusesHeadersItCannotRead)
+{
+    struct Case {
+        const char* what;
+        void (*mangle)(cups_page_header2_t*);
+        const char* expect;
+    } cases[] = {
+        {"CMYK", [](cups_page_header2_t* h) { h->cupsColorSpace = CUPS_CSPACE_CMYK; h->cupsBitsPerPixel = 32; h->cupsBytesPerLine = h->cupsWidth * 4; }, "unsupported raster layout"},
+        {"planar", [](cups_page_header2_t* h) { h->cupsColorOrder = CUPS_ORDER_PLANAR; }, "unsupported raster layout"},
+        {"16-bit", [](cups_page_header2_t* h) { h->cupsBitsPerColor = 16; h->cupsBitsPerPixel = 48; h->cupsBytesPerLine = h->cupsWidth * 6; }, "unsupported raster layout"},
+        {"short lines", [](cups_page_header2_t* h) { h->cupsBytesPerLine -= 3; }, "inconsistent raster header"},
+        {"long lines", [](cups_page_header2_t* h) { h->cupsBytesPerLine += 1; }, "inconsistent raster header"},
+        {"wide", [](cups_page_header2_t* h) { h->cupsWidth = 32737; h->cupsBytesPerLine = 3 * 32737; }, "page too large"},
+        {"tall", [](cups_page_header2_t* h) { h->cupsHeight = 65505; }, "page too large"},
+        {"empty", [](cups_page_header2_t* h) { h->cupsWidth = 0; h->cupsBytesPerLine = 0; }, "empty page"},
+    };
+    for (const Case& c : cases) {
+        cups_page_header2_t h = MakePageHeader(100, 10);
+        c.mangle(&h);
+        const char* why = CheckRasterHeader(&h);
+        ASSERT_NE(why, nullptr) << c.what;
+        EXPECT_NE(std::string(why).find(c.expect), std::string::npos) << c.what << ": " << why;
+    }
+    cups_page_header2_t edge = MakePageHeader(32736, 65504);
+    EXPECT_EQ(CheckRasterHeader(&edge), nullptr);
+}
+
+TEST(RasterReader, StreamEndingInsideAPageFails)
+{
+    TestPage p = MakeWhitePage(MakePageHeader(64, 100));
+    p.pixels.resize(p.header.cupsBytesPerLine * 40);
+    RasterFile f({p});
+    const char* reason = nullptr;
+    EXPECT_FALSE(f.Next(&reason));
+    ASSERT_NE(reason, nullptr);
+    EXPECT_NE(std::string(reason).find("ended inside the page"), std::string::npos);
+    EXPECT_EQ(f.slot_.lpbuf.load(), nullptr);
+}
