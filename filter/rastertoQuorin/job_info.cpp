@@ -6,6 +6,7 @@ std::atomic<int> gMAX_THREAD{1};
 std::atomic<BOOL> gSaveToFile{FALSE};
 std::atomic<BOOL> gJbigThreadExit{FALSE};
 int gOutputSize = 0;
+std::atomic<BOOL> gJobCanceled{FALSE};
 
 void InitJobSlot(JobInfo* job, DWORD index)
 {

@@ -50,5 +50,8 @@ extern std::atomic<int> gMAX_THREAD;
 extern std::atomic<BOOL> gSaveToFile;
 extern std::atomic<BOOL> gJbigThreadExit;
 extern int gOutputSize;
+// Set by the SIGTERM handler when the job is cancelled; loops that read,
+// flush or replay pages stop at the next page.
+extern std::atomic<BOOL> gJobCanceled;
 
 #endif

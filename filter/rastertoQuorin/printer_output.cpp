@@ -7,6 +7,7 @@
 
 namespace {
 std::atomic<bool> gOutputBroken{false};
+std::atomic<DWORD> gSidesSent{0};
 
 void NoteFailure(const char* what)
 {
@@ -40,4 +41,25 @@ BOOL FlushPrinterData(void)
 BOOL PrinterOutputFailed(void)
 {
     return gOutputBroken.load(std::memory_order_acquire) ? TRUE : FALSE;
+}
+
+BOOL WritePageRecord(const void* record, size_t len)
+{
+    DWORD side = gSidesSent.load(std::memory_order_relaxed) + 1;
+    fprintf(stderr, "INFO: Printing page %u\n", (unsigned)side);
+    if (!WritePrinterData(record, len))
+        return FALSE;
+    // The record must be on its way before the scheduler counts it.
+    if (fflush(stdout) != 0) {
+        NoteFailure("Flush");
+        return FALSE;
+    }
+    gSidesSent.store(side, std::memory_order_relaxed);
+    fprintf(stderr, "PAGE: %u 1\n", (unsigned)side);
+    return TRUE;
+}
+
+DWORD PageRecordsSent(void)
+{
+    return gSidesSent.load(std::memory_order_relaxed);
 }
