@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -143,4 +144,19 @@ bool WriteRasterFile(const std::string& path, const std::vector<TestPage>& pages
         return false;
     bool ok = WriteRasterFd(fd, pages);
     return close(fd) == 0 && ok;
+}
+
+bool WriteUncheckedRasterFile(const std::string& path, const std::vector<TestPage>& pages)
+{
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    // Native byte order v3 stream: the header as it lies in memory, then raw lines.
+    const unsigned sync = CUPS_RASTER_SYNC;
+    bool ok = fwrite(&sync, sizeof sync, 1, f) == 1;
+    for (const TestPage& p : pages) {
+        ok = ok && fwrite(&p.header, sizeof p.header, 1, f) == 1;
+        ok = ok && fwrite(p.pixels.data(), 1, p.pixels.size(), f) == p.pixels.size();
+    }
+    return fclose(f) == 0 && ok;
 }
