@@ -99,15 +99,25 @@ TestPage MakePhotoPage(const cups_page_header2_t& header)
 {
     TestPage page = MakeWhitePage(header);
     unsigned W = header.cupsWidth, H = header.cupsHeight;
+    std::vector<float> colTerm(W);
+    for (unsigned x = 0; x < W; ++x)
+        colTerm[x] = (float)x * 0.013f;
     for (unsigned y = 0; y < H; ++y) {
+        double dy = (double)y / H - 0.5;
+        float rowTerm = (float)y * 0.007f, rowWave = 0.15f * std::cos((float)y * 0.021f);
         for (unsigned x = 0; x < W; ++x) {
-            double dx = (double)x / W - 0.5, dy = (double)y / H - 0.5;
-            double v = 0.5 + 0.35 * std::sin(x * 0.013 + y * 0.007) + 0.15 * std::cos(y * 0.021);
+            double dx = (double)x / W - 0.5;
+            float v = 0.5f + 0.35f * std::sin(colTerm[x] + rowTerm) + rowWave;
             if (dx * dx + dy * dy < 0.04)
-                v *= 0.3;
-            int g = (int)(v * 255.0);
+                v *= 0.3f;
+            int g = (int)(v * 255.0f);
             uint8_t gray = (uint8_t)std::max(0, std::min(255, g));
-            FillRect(&page, x, y, 1, 1, gray);
+            if (header.cupsBitsPerPixel == 24) {
+                uint8_t* p = page.pixels.data() + (size_t)y * header.cupsBytesPerLine + (size_t)x * 3;
+                p[0] = p[1] = p[2] = gray;
+            } else {
+                FillRect(&page, x, y, 1, 1, gray);
+            }
         }
     }
     return page;
