@@ -263,3 +263,18 @@ TEST(Vlgdidecode, ReadsAJobTheFilterWrote)
     for (const std::string& line : SplitLines(r.err))
         EXPECT_TRUE(line.find("datasize") != std::string::npos || line.find("blackDots") != std::string::npos) << line;
 }
+
+TEST(Vlgdidecode, UnreadableFirstPageStillClosesTheJob)
+{
+    std::string dir = MakeTempDir("vlgdi-bad");
+    TestPage bad = MakeWhitePage(MakePageHeader(64, 64, 16, CUPS_CSPACE_W));
+    ASSERT_TRUE(WriteRasterFile(dir + "/in.ras", {bad}));
+    ProcessResult f = RunFilterOnFile(dir + "/in.ras");
+    EXPECT_EQ(f.status, 1);
+    // The header went out before the page proved unreadable: the printer must
+    // see the job end rather than wait inside it.
+    StreamReport r;
+    EXPECT_TRUE(Parse(f.out, &r)) << (r.problems.empty() ? "" : r.problems[0]);
+    EXPECT_TRUE(r.pages.empty());
+    EXPECT_TRUE(r.hasTrailer);
+}

@@ -44,10 +44,57 @@ size_t FindNextFrame(const uint8_t* d, size_t n, size_t from)
     for (size_t p = from; p + 2 <= n; ++p) {
         if (d[p] != 0x1B || d[p + 1] != 'E')
             continue;
-        if (StartsWith(d, n, p, kRecordStart, kRecordStartLen) || StartsWith(d, n, p, kTrailer, kTrailerLead))
+        // A JCL text may itself reset the printer and send a UEL: only the
+        // whole trailer ends it.
+        if (StartsWith(d, n, p, kRecordStart, kRecordStartLen) || StartsWith(d, n, p, kTrailer, kTrailerLen))
             return p;
     }
     return n;
+}
+
+// Decodes into JBIG-KIT's own buffer and hands it to use, so a large page
+// is held once.
+bool DecodeAndUse(const uint8_t* data, size_t len, uint32_t width, uint32_t height, std::string* why,
+                  const std::function<void(const uint8_t*)>& use)
+{
+    if (width == 0 || height == 0 || width % 8 != 0 || width > kMaxPageWidth || height > kMaxPageHeight) {
+        *why = "page size out of range";
+        return false;
+    }
+    // The BIH the filter dropped: one plane, one stripe, order 0, TPBON.
+    uint8_t bih[20] = {0, 0, 1, 0};
+    for (int i = 0; i < 4; ++i) {
+        bih[4 + i] = (uint8_t)(width >> (24 - 8 * i));
+        bih[8 + i] = (uint8_t)(height >> (24 - 8 * i));
+        bih[12 + i] = (uint8_t)(height >> (24 - 8 * i));
+    }
+    bih[19] = JBG_TPBON;
+
+    struct jbg_dec_state dec;
+    jbg_dec_init(&dec);
+    jbg_dec_maxsize(&dec, width, height);
+    size_t used = 0;
+    int rc = jbg_dec_in(&dec, bih, sizeof bih, &used);
+    if (rc == JBG_EAGAIN) {
+        used = 0;
+        rc = jbg_dec_in(&dec, const_cast<uint8_t*>(data), len, &used);
+    }
+    bool ok = false;
+    if (rc == JBG_EAGAIN) {
+        *why = "the data ends before the last line of the page";
+    } else if (rc != JBG_EOK) {
+        *why = jbg_strerror(rc);
+    } else if (used != len) {
+        *why = "the image ends after " + std::to_string(used) + " of " + std::to_string(len) + " bytes";
+    } else if (jbg_dec_getwidth(&dec) != width || jbg_dec_getheight(&dec) != height ||
+               jbg_dec_getsize(&dec) != (unsigned long)width / 8 * height) {
+        *why = "the decoder produced a page of another size";
+    } else {
+        use(jbg_dec_getimage(&dec, 0));
+        ok = true;
+    }
+    jbg_dec_free(&dec);
+    return ok;
 }
 
 struct Walker {
@@ -211,23 +258,21 @@ void CheckPage(Walker* w, StreamPage* pg, const uint8_t* data)
     if (!w->opt->decode || pg->width % 8 != 0)
         return;
 
-    std::vector<uint8_t> bitmap;
     std::string why;
-    if (!DecodePageData(data, pg->compsize, pg->width, pg->height, &bitmap, &why)) {
+    bool decoded = DecodeAndUse(data, pg->compsize, pg->width, pg->height, &why, [&](const uint8_t* image) {
+        uint64_t dots = 0;
+        for (size_t i = 0, n = (size_t)pg->width / 8 * pg->height; i < n; ++i)
+            dots += (uint64_t)__builtin_popcount(image[i]);
+        pg->decoded = true;
+        pg->decodedBlackDots = dots;
+        if (dots != pg->blackDots)
+            w->Report(false, at, "page %u: blackDots %u, but the decoded page has %llu black dots", num,
+                      pg->blackDots, (unsigned long long)dots);
+        if (w->opt->onPage && !w->opt->onPage(*pg, image))
+            w->stop = true;
+    });
+    if (!decoded)
         w->Report(false, at + kRecordPrefix, "page %u: the JBIG data does not decode: %s", num, why.c_str());
-        return;
-    }
-    uint64_t dots = 0;
-    for (uint8_t b : bitmap)
-        dots += (uint64_t)__builtin_popcount(b);
-    pg->decoded = true;
-    pg->decodedBlackDots = dots;
-    if (dots != pg->blackDots) {
-        w->Report(false, at, "page %u: blackDots %u, but the decoded page has %llu black dots", num, pg->blackDots,
-                  (unsigned long long)dots);
-    }
-    if (w->opt->onPage && !w->opt->onPage(*pg, bitmap.data()))
-        w->stop = true;
 }
 
 void ReadRecords(Walker* w)
@@ -323,45 +368,9 @@ bool ParsePrinterStream(const uint8_t* data, size_t len, const ParseOptions& opt
 bool DecodePageData(const uint8_t* data, size_t len, uint32_t width, uint32_t height, std::vector<uint8_t>* bitmap,
                     std::string* why)
 {
-    if (width == 0 || height == 0 || width % 8 != 0 || width > kMaxPageWidth || height > kMaxPageHeight) {
-        *why = "page size out of range";
-        return false;
-    }
-    // The BIH the filter dropped: one plane, one stripe, order 0, TPBON.
-    uint8_t bih[20] = {0, 0, 1, 0};
-    for (int i = 0; i < 4; ++i) {
-        bih[4 + i] = (uint8_t)(width >> (24 - 8 * i));
-        bih[8 + i] = (uint8_t)(height >> (24 - 8 * i));
-        bih[12 + i] = (uint8_t)(height >> (24 - 8 * i));
-    }
-    bih[19] = JBG_TPBON;
-
-    struct jbg_dec_state dec;
-    jbg_dec_init(&dec);
-    jbg_dec_maxsize(&dec, width, height);
-    size_t used = 0;
-    int rc = jbg_dec_in(&dec, bih, sizeof bih, &used);
-    if (rc == JBG_EAGAIN) {
-        used = 0;
-        rc = jbg_dec_in(&dec, const_cast<uint8_t*>(data), len, &used);
-    }
-    bool ok = false;
-    if (rc == JBG_EAGAIN) {
-        *why = "the data ends before the last line of the page";
-    } else if (rc != JBG_EOK) {
-        *why = jbg_strerror(rc);
-    } else if (used != len) {
-        *why = "the image ends after " + std::to_string(used) + " of " + std::to_string(len) + " bytes";
-    } else if (jbg_dec_getwidth(&dec) != width || jbg_dec_getheight(&dec) != height ||
-               jbg_dec_getsize(&dec) != (unsigned long)width / 8 * height) {
-        *why = "the decoder produced a page of another size";
-    } else {
-        const uint8_t* image = jbg_dec_getimage(&dec, 0);
+    return DecodeAndUse(data, len, width, height, why, [&](const uint8_t* image) {
         bitmap->assign(image, image + (size_t)width / 8 * height);
-        ok = true;
-    }
-    jbg_dec_free(&dec);
-    return ok;
+    });
 }
 
 const char* PaperName(uint8_t code)
