@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "job_setup.h"
@@ -31,6 +33,25 @@ void ReportError(const char* fmt, ...)
         if ((unsigned char)*p < 0x20)
             *p = ' ';
     fprintf(stderr, "ERROR: %s\n", text);
+}
+
+void OnCancel(int /*sig*/)
+{
+    // Only a lock-free store is safe here; the loops look at the flag.
+    gJobCanceled.store(TRUE, std::memory_order_release);
+}
+
+// CUPS cancels a job with SIGTERM. A closed backend must show as a failed
+// write, not kill the filter in the middle of a page.
+void InstallSignalHandlers(void)
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sigemptyset(&sa.sa_mask);
+    sa.sa_handler = OnCancel;
+    sigaction(SIGTERM, &sa, nullptr);
+    sa.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &sa, nullptr);
 }
 
 BOOL OpenJob(FilterJob* job, int argc, char** argv)
@@ -136,6 +157,8 @@ JobInfo* TakeSlot(FilterJob* job)
         DWORD state = slot->finish.load(std::memory_order_acquire);
         if (state != SLOT_TAKEN && state != SLOT_PROCESSED)
             break;
+        if (gJobCanceled.load(std::memory_order_acquire))
+            return nullptr;
         DbgMsg("main::wait buffer index %d!", (int)CurrentPage);
         DbgMsg("main::lpbuf = %d!", slot->lpbuf.load(std::memory_order_acquire) ? 1 : 0);
         DbgMsg("main::finish = %d!", (int)state);
@@ -159,18 +182,65 @@ void ReleaseSlot(JobInfo* slot)
     slot->finish.store(SLOT_FREE, std::memory_order_release);
 }
 
+BOOL Canceled(void)
+{
+    if (!gJobCanceled.load(std::memory_order_acquire))
+        return FALSE;
+    DbgMsg("main::job canceled");
+    return TRUE;
+}
+
+// libcups reports a damaged header like the end of the stream; data left
+// behind it tells the two apart.
+BOOL InputHasMoreData(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        off_t pos = lseek(fd, 0, SEEK_CUR);
+        return pos >= 0 && pos < st.st_size ? TRUE : FALSE;
+    }
+    char c;
+    ssize_t n;
+    do
+        n = read(fd, &c, 1);
+    while (n < 0 && errno == EINTR);
+    return n > 0 ? TRUE : FALSE;
+}
+
+BOOL ReadNextHeader(FilterJob* job)
+{
+    if (Canceled())
+        return FALSE;
+    if (cupsRasterReadHeader2(job->inras, &job->inheader))
+        return TRUE;
+    if (InputHasMoreData(job->fd)) {
+        DbgMsg("main::page %d header cannot be read", (int)job->page + 1);
+        ReportError("Page %d cannot be printed: its raster header is damaged. The pages before it "
+                    "were sent; check the document or the application that printed it.",
+                    (int)job->page + 1);
+        job->failed = TRUE;
+    }
+    return FALSE;
+}
+
 void PageLoop(FilterJob* job)
 {
-    while (cupsRasterReadHeader2(job->inras, &job->inheader)) {
+    while (ReadNextHeader(job)) {
         DbgMsg("Start Page = %d / Copies = %d", (int)job->page, (int)job->inheader.NumCopies);
         job->inheader_bak = job->inheader;
         if (job->page == 0)
             FirstPageDecisions(job);
 
         JobInfo* slot = TakeSlot(job);
+        if (!slot)
+            break; // canceled while waiting for a free slot
         DbgMsg("main::GetCUPSPageData start");
         const char* reason = "unknown";
         if (!GetCUPSPageData(slot, &reason)) {
+            if (Canceled()) {
+                ReleaseSlot(slot);
+                break;
+            }
             DbgMsg("GetCUPSPageData fail!");
             ReportError("Page %d cannot be printed: %s. The pages before it were sent; check the "
                         "document or the application that printed it.",
@@ -204,7 +274,9 @@ void PageLoop(FilterJob* job)
 void WaitForPipeline(FilterJob* job)
 {
     DbgMsg("main::start wait image thread");
-    if (job->page > 0) {
+    // A canceled job drops the pages still in flight: the compression thread
+    // finishes the record it is writing and stops.
+    if (job->page > 0 && !gJobCanceled.load(std::memory_order_acquire)) {
         DWORD index = (job->page - 1) % (DWORD)gMAX_THREAD.load(std::memory_order_acquire);
         JobInfo* slot = &job->lpJob[index];
         for (;;) {
@@ -213,6 +285,8 @@ void WaitForPipeline(FilterJob* job)
                 break;
             DbgMsg("main::image process page %d not yet...", (int)slot->PageIndex);
             DbgMsg("main::image process page index %d not yet...", (int)index);
+            if (Canceled())
+                break;
             Sleep(POLL_MSEC);
         }
     }
@@ -257,6 +331,7 @@ int RunFilter(int argc, char** argv)
 {
     // The ring must outlive every worker, which is never joined.
     static FilterJob job;
+    InstallSignalHandlers();
     if (!OpenJob(&job, argc, argv))
         return 1;
     if (!StartCompressionThread(&job)) {

@@ -134,6 +134,13 @@ BOOL GetCUPSPageData(JobInfo* lpJob, const char** reason)
     const bool zeroIsWhite = h->cupsColorSpace == CUPS_CSPACE_K;
     BYTE* out = page;
     for (DWORD y = 0; y < h->cupsHeight; ++y, out += linebyte) {
+        if (gJobCanceled.load(std::memory_order_acquire)) {
+            free(line);
+            free(page);
+            if (reason)
+                *reason = "the job was canceled";
+            return FALSE;
+        }
         if (cupsRasterReadPixels(lpJob->inras, line, h->cupsBytesPerLine) != h->cupsBytesPerLine) {
             free(line);
             free(page);
