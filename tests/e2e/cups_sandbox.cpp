@@ -2,11 +2,15 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <ftw.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/prctl.h>
@@ -80,6 +84,22 @@ bool Accepts(int port)
     bool ok = connect(s, (sockaddr*)&a, sizeof a) == 0;
     close(s);
     return ok;
+}
+
+bool CopyExecutable(const std::string& from, const std::string& to)
+{
+    std::ifstream in(from, std::ios::binary);
+    std::ofstream out(to, std::ios::binary);
+    out << in.rdbuf();
+    out.close();
+    return in && out && chmod(to.c_str(), 0755) == 0;
+}
+
+void RemoveTree(const std::string& dir)
+{
+    nftw(
+        dir.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); }, 16,
+        FTW_DEPTH | FTW_PHYS);
 }
 
 bool ChildGone(pid_t pid)
@@ -169,7 +189,7 @@ std::string MakeSandboxDir(const std::string& tag)
     return dir;
 }
 
-bool MakeServerBin(const std::string& dir, const std::vector<std::string>& leaveOut)
+bool MakeServerBin(const std::string& dir, const std::vector<std::string>& leaveOut, bool copyFilter)
 {
     std::string bin = dir + "/serverbin";
     if (!MakeDir(bin) || !MakeDir(bin + "/filter"))
@@ -187,7 +207,8 @@ bool MakeServerBin(const std::string& dir, const std::vector<std::string>& leave
         if (symlink((systemFilters + "/" + name).c_str(), (bin + "/filter/" + name).c_str()) != 0)
             return false;
     }
-    return symlink(FilterPath().c_str(), (bin + "/filter/rastertoQuorin").c_str()) == 0;
+    std::string filter = bin + "/filter/rastertoQuorin";
+    return copyFilter ? CopyExecutable(FilterPath(), filter) : symlink(FilterPath().c_str(), filter.c_str()) == 0;
 }
 
 ProcessResult RunCupsfilter(const std::string& pdf, const std::vector<std::string>& options, int copies,
@@ -232,14 +253,21 @@ std::vector<std::string> LinesStartingWith(const std::string& text, const std::s
 
 bool StartCupsd(PrivateCupsd* cupsd, std::string* why)
 {
-    std::string root = MakeSandboxDir("cupsd");
+    const char* tmp = getenv("TMPDIR");
+    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/quorin-cupsd-XXXXXX";
+    if (!mkdtemp(&templ[0]) || chmod(templ.c_str(), 0755) != 0) {
+        *why = "cannot make " + templ;
+        return false;
+    }
+    std::string root = templ;
     cupsd->root = root;
     for (const char* sub : {"/etc", "/etc/ppd", "/spool", "/spool/tmp", "/log", "/cache", "/state", "/client", "/out"})
         if (!MakeDir(root + sub)) {
             *why = "cannot make " + root + sub;
             return false;
         }
-    if (!MakeServerBin(root)) {
+    // A copy: the build folder may be closed to the user that runs filters.
+    if (!MakeServerBin(root, {}, true)) {
         *why = "cannot link the filters into " + root + "/serverbin";
         return false;
     }
@@ -294,6 +322,12 @@ void StopCupsd(PrivateCupsd* cupsd)
 PrivateCupsd::~PrivateCupsd()
 {
     StopCupsd(this);
+    if (root.empty())
+        return;
+    if (testing::Test::HasFailure())
+        fprintf(stderr, "private cupsd's files kept in %s\n", root.c_str());
+    else
+        RemoveTree(root);
 }
 
 ProcessResult RunClient(const PrivateCupsd& cupsd, const std::string& program, const std::vector<std::string>& args)

@@ -18,9 +18,9 @@ std::string MakeSandboxDir(const std::string& tag);
 
 // dir/serverbin: links to everything in the system's ServerBin, and a filter/
 // folder of links to the system filters (except those named in leaveOut) and
-// to the built rastertoQuorin. The PPD names the filter without a path, so
-// this is how CUPS finds the build.
-bool MakeServerBin(const std::string& dir, const std::vector<std::string>& leaveOut = {});
+// to the built rastertoQuorin, or a copy of it with copyFilter. The PPD names
+// the filter without a path, so this is how CUPS finds the build.
+bool MakeServerBin(const std::string& dir, const std::vector<std::string>& leaveOut = {}, bool copyFilter = false);
 
 // One document through cupsfilter's whole chain, PDF to printer stream.
 // options: name=value; leaveOut: system filters hidden from the chain.
@@ -35,7 +35,9 @@ std::vector<std::string> LinesStartingWith(const std::string& text, const std::s
 
 // A scheduler of its own: configuration, spool, logs and state below root,
 // listening on 127.0.0.1 only. The destructor stops it, so every way out of
-// a test ends it; it also dies with the test process.
+// a test ends it; it also dies with the test process. Root lies in the system's
+// temporary folder, where the unprivileged user that runs the filters can
+// reach it, and is removed unless the test failed.
 struct PrivateCupsd {
     std::string root;
     std::string host; // 127.0.0.1:port, for the -h option of the clients

@@ -1,11 +1,19 @@
 // The bundled PDFs through cupsfilter's whole chain (pdftopdf, the raster
-// step, rastertoQuorin) with the built PPD, as the scheduler would run it.
+// step, rastertoQuorin) with the built PPD, as the scheduler would run it,
+// and the printer stream read back with the decoder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sys/stat.h>
+
 #include "cups_sandbox.h"
+#include "decoded_stream.h"
 #include "pjl_frame.h"
 
 namespace {
+const unsigned kPaperA4 = 2, kPaperLetter = 15;
+const unsigned kMediaPlain = 8, kMediaEnvelope = 3, kMediaThick = 17;
+
 // The filter's trace line for a page-header field, as DisplayPageInfo logs it.
 bool Traced(const ProcessResult& r, const std::string& field)
 {
@@ -25,34 +33,79 @@ size_t PageLines(const ProcessResult& r)
 {
     return LinesStartingWith(r.err, "PAGE: ").size();
 }
+
+// Where the decoded pages of a sample are left as PNGs, to be looked at.
+std::string PreviewDir(const std::string& name)
+{
+    std::string dir = BuildDir() + "/e2e-previews";
+    mkdir(dir.c_str(), 0755);
+    return dir + "/" + name;
+}
+
+// Which page of `reference` each decoded page is, told by its ink: 1-based,
+// 0 for a blank page, -1 for a page not in the reference.
+std::vector<int> PageNumbers(const DecodedStream& d, const DecodedStream& reference)
+{
+    std::vector<int> numbers;
+    for (const DecodedPage& p : d.pages) {
+        int n = p.blackDots == 0 ? 0 : -1;
+        for (size_t i = 0; i < reference.pages.size(); ++i)
+            if (p.blackDots == reference.pages[i].blackDots)
+                n = (int)i + 1;
+        numbers.push_back(n);
+    }
+    return numbers;
+}
+
+DecodedStream Decoded(const ProcessResult& r, bool withBits = false)
+{
+    DecodedStream d = DecodeStream(r.out, withBits);
+    EXPECT_EQ(d.status, 0) << d.problems;
+    return d;
+}
 } // namespace
 
 TEST(Cupsfilter, EverySamplePrintsThroughTheWholeChain)
 {
     const struct {
-        const char* pdf;
+        const char* name;
         size_t pages;
-    } samples[] = {{"text.pdf", 1}, {"photo.pdf", 1}, {"multipage.pdf", 5}};
+    } samples[] = {{"text", 1}, {"photo", 1}, {"multipage", 5}};
     for (const auto& s : samples) {
-        ProcessResult r = RunCupsfilter(SamplePath(s.pdf));
-        ASSERT_EQ(r.status, 0) << s.pdf << ": " << Describe(r);
+        ProcessResult r = RunCupsfilter(SamplePath(std::string(s.name) + ".pdf"));
+        ASSERT_EQ(r.status, 0) << s.name << ": " << Describe(r);
         EXPECT_EQ(FiltersStarted(r.err), (std::vector<std::string>{"pdftopdf", "gstoraster", "rastertoQuorin"}))
-            << s.pdf;
-        EXPECT_NE(r.err.find("INFO: rastertoQuorin (PID"), std::string::npos);
-        EXPECT_TRUE(LinesStartingWith(r.err, "ERROR:").empty()) << s.pdf << ": " << Describe(r);
+            << s.name;
+        EXPECT_TRUE(LinesStartingWith(r.err, "ERROR:").empty()) << s.name << ": " << Describe(r);
         // The PPD's defaults, as the filter sees them.
-        EXPECT_TRUE(Traced(r, "cupsBitsPerPixel = 24")) << s.pdf;
-        EXPECT_TRUE(Traced(r, "HWResolution = [ 600 600 ]")) << s.pdf;
-        EXPECT_TRUE(Traced(r, "cupsCompression = 3 (Density)")) << s.pdf;
+        EXPECT_TRUE(Traced(r, "cupsBitsPerPixel = 24")) << s.name;
+        EXPECT_TRUE(Traced(r, "HWResolution = [ 600 600 ]")) << s.name;
+        EXPECT_TRUE(Traced(r, "cupsCompression = 3 (Density)")) << s.name;
 
-        EXPECT_TRUE(StartsWithCancelPrefix(r.out)) << s.pdf;
-        EXPECT_TRUE(EntersVlgdi(r.out)) << s.pdf;
-        EXPECT_TRUE(EndsWithTrailer(r.out)) << s.pdf;
-        EXPECT_EQ(PjlSetting(r.out, "DENSITY"), "4") << s.pdf;
-        EXPECT_EQ(PjlSetting(r.out, "RESOLUTION"), "600") << s.pdf;
-        EXPECT_EQ(PjlSetting(r.out, "DUPLEX"), "OFF") << s.pdf;
-        EXPECT_EQ(PjlSetting(r.out, "AUTOSELECT"), "ON") << s.pdf;
-        EXPECT_EQ(PageLines(r), s.pages) << s.pdf;
+        EXPECT_TRUE(StartsWithCancelPrefix(r.out)) << s.name;
+        EXPECT_TRUE(EntersVlgdi(r.out)) << s.name;
+        EXPECT_TRUE(EndsWithTrailer(r.out)) << s.name;
+        EXPECT_EQ(PjlSetting(r.out, "DENSITY"), "4") << s.name;
+        EXPECT_EQ(PjlSetting(r.out, "RESOLUTION"), "600") << s.name;
+        EXPECT_EQ(PjlSetting(r.out, "DUPLEX"), "OFF") << s.name;
+        EXPECT_EQ(PjlSetting(r.out, "AUTOSELECT"), "ON") << s.name;
+        EXPECT_EQ(PageLines(r), s.pages) << s.name;
+
+        DecodedStream d = DecodeStream(r.out, false, PreviewDir(s.name));
+        EXPECT_EQ(d.status, 0) << s.name << ": " << d.problems;
+        ASSERT_EQ(d.pages.size(), s.pages) << s.name;
+        for (const DecodedPage& p : d.pages) {
+            // The whole A4 sheet at 600 dpi, widened to whole 32-pixel words.
+            EXPECT_EQ(p.width, 4960u) << s.name;
+            EXPECT_EQ(p.height, 7040u) << s.name;
+            EXPECT_EQ(p.paper, kPaperA4) << s.name;
+            EXPECT_EQ(p.media, kMediaPlain) << s.name;
+            EXPECT_EQ(p.tray, 0u) << s.name;
+            EXPECT_GT(p.black, 0.005) << s.name << " page " << p.number;
+        }
+        // Page k carries k bars: the ink rises page by page when the order is right.
+        for (size_t i = 1; i < d.pages.size(); ++i)
+            EXPECT_GT(d.pages[i].blackDots, d.pages[i - 1].blackDots) << s.name << " page " << i + 1;
     }
 }
 
@@ -60,20 +113,15 @@ TEST(Cupsfilter, JobSettingsReachTheFilterAndThePrinter)
 {
     ProcessResult r = RunCupsfilter(SamplePath("text.pdf"),
                                     {"PageSize=Letter", "Duplex=DuplexTumble", "Density=5", "TonerSave=True",
-                                     "Negative=True", "MirrorImage=True", "MediaType=Envelope", "InputSlot=Tray1"});
+                                     "MediaType=Envelope", "InputSlot=Tray1"});
     ASSERT_EQ(r.status, 0) << Describe(r);
     EXPECT_TRUE(Traced(r, "PageSize = [ 612 792 ]"));
     EXPECT_TRUE(Traced(r, "cupsCompression = 5 (Density)"));
     EXPECT_TRUE(Traced(r, "cupsInteger[0] = 1 (TonerSave)"));
-    EXPECT_TRUE(Traced(r, "cupsInteger[1] = 1 (Invert)"));
-    EXPECT_TRUE(Traced(r, "cupsInteger[2] = 1 (Mirror)"));
     EXPECT_TRUE(Traced(r, "cupsMediaType = 7 (MediaType)"));
     EXPECT_TRUE(Traced(r, "MediaPosition = 1 (Tray)"));
     EXPECT_TRUE(Traced(r, "Duplex = 1 (Duplex)"));
     EXPECT_TRUE(Traced(r, "Tumble = 1 (Duplex)"));
-    // The raster step must not act on them as well (a mirrored page mirrored again).
-    EXPECT_TRUE(Traced(r, "MirrorPrint = 0"));
-    EXPECT_TRUE(Traced(r, "NegativePrint = 0"));
 
     EXPECT_EQ(PjlSetting(r.out, "DENSITY"), "6");
     EXPECT_EQ(PjlSetting(r.out, "ECONOMODE"), "ON");
@@ -81,10 +129,70 @@ TEST(Cupsfilter, JobSettingsReachTheFilterAndThePrinter)
     EXPECT_EQ(PjlSetting(r.out, "DUPLEXTYPE"), "CALENDAR");
     EXPECT_EQ(PjlSetting(r.out, "AUTOSELECT"), "OFF");
 
+    // One page printed duplex: a blank back side completes the sheet.
+    DecodedStream d = Decoded(r);
+    ASSERT_EQ(d.pages.size(), 2u);
+    EXPECT_EQ(PageLines(r), 2u);
+    for (const DecodedPage& p : d.pages) {
+        EXPECT_EQ(p.width, 5120u); // 5100 pixels of Letter, rounded up to 32
+        EXPECT_EQ(p.height, 6624u);
+        EXPECT_EQ(p.paper, kPaperLetter);
+        EXPECT_EQ(p.media, kMediaEnvelope);
+        EXPECT_EQ(p.tray, 1u);
+    }
+    EXPECT_EQ(d.pages[0].blackDots, 0u);
+    EXPECT_GT(d.pages[1].blackDots, 0u);
+
     ProcessResult longEdge = RunCupsfilter(SamplePath("text.pdf"), {"Duplex=DuplexNoTumble"});
     ASSERT_EQ(longEdge.status, 0) << Describe(longEdge);
     EXPECT_EQ(PjlSetting(longEdge.out, "DUPLEX"), "ON");
     EXPECT_EQ(PjlSetting(longEdge.out, "DUPLEXTYPE"), "BOOKLET");
+}
+
+TEST(Cupsfilter, NegativeAndMirrorTurnTheWholePageOnce)
+{
+    ProcessResult plain = RunCupsfilter(SamplePath("text.pdf"));
+    ProcessResult negative = RunCupsfilter(SamplePath("text.pdf"), {"Negative=True"});
+    ProcessResult mirror = RunCupsfilter(SamplePath("text.pdf"), {"MirrorImage=True"});
+    ASSERT_EQ(plain.status + negative.status + mirror.status, 0) << Describe(plain) << Describe(negative)
+                                                                  << Describe(mirror);
+    EXPECT_TRUE(Traced(negative, "cupsInteger[1] = 1 (Invert)"));
+    EXPECT_TRUE(Traced(mirror, "cupsInteger[2] = 1 (Mirror)"));
+    // The raster step must leave them to the filter, or the page is turned twice.
+    EXPECT_TRUE(Traced(negative, "NegativePrint = 0"));
+    EXPECT_TRUE(Traced(mirror, "MirrorPrint = 0"));
+    // The printer is not asked to mirror as well.
+    EXPECT_EQ(PjlSetting(mirror.out, "MIRROR"), "OFF");
+
+    DecodedStream p = Decoded(plain, true), n = Decoded(negative, true), m = Decoded(mirror, true);
+    ASSERT_EQ(p.pages.size(), 1u);
+    ASSERT_EQ(n.pages.size(), 1u);
+    ASSERT_EQ(m.pages.size(), 1u);
+    const DecodedPage &pp = p.pages[0], &np = n.pages[0], &mp = m.pages[0];
+    ASSERT_EQ(np.bits.size(), pp.bits.size());
+    bool complement = true;
+    for (size_t i = 0; i < pp.bits.size() && complement; ++i)
+        complement = (uint8_t)~pp.bits[i] == np.bits[i];
+    EXPECT_TRUE(complement) << "negative page is not the plain page inverted";
+    EXPECT_EQ(np.blackDots, pp.width * pp.height - pp.blackDots);
+    EXPECT_TRUE(mp.bits == MirroredBits(pp)) << "mirrored page is not the plain page flipped";
+    EXPECT_FALSE(mp.bits == pp.bits);
+}
+
+TEST(Cupsfilter, LowerDensityPrintsDarker)
+{
+    double share[7] = {};
+    for (int density : {1, 3, 6}) {
+        ProcessResult r = RunCupsfilter(SamplePath("photo.pdf"), {"Density=" + std::to_string(density)});
+        ASSERT_EQ(r.status, 0) << density << ": " << Describe(r);
+        EXPECT_EQ(PjlSetting(r.out, "DENSITY"), std::to_string(density + 1));
+        DecodedStream d = Decoded(r);
+        ASSERT_EQ(d.pages.size(), 1u);
+        share[density] = d.pages[0].black;
+    }
+    // The labels promise "1 (Darkest)" and "6 (Lightest)".
+    EXPECT_GT(share[1], share[3]);
+    EXPECT_GT(share[3], share[6]);
 }
 
 TEST(Cupsfilter, CopiesReachTheFilterOnce)
@@ -96,14 +204,39 @@ TEST(Cupsfilter, CopiesReachTheFilterOnce)
     EXPECT_TRUE(Traced(uncollated, "bDriverDoCollate = 0"));
     EXPECT_EQ(PjlSetting(uncollated.out, "COPIES"), "3");
     EXPECT_EQ(PageLines(uncollated), 5u);
+    DecodedStream once = Decoded(uncollated);
+    ASSERT_EQ(once.pages.size(), 5u);
+    EXPECT_EQ(PageNumbers(once, once), (std::vector<int>{1, 2, 3, 4, 5}));
 
-    // Collated copies are the filter's: the PDF step hands over one copy.
+    // Collated copies are the filter's: the PDF step hands over one copy
+    // and the filter repeats the whole document, evened out to full sheets.
     ProcessResult collated = RunCupsfilter(SamplePath("multipage.pdf"), {"Collate=True"}, 3);
     ASSERT_EQ(collated.status, 0) << Describe(collated);
     EXPECT_TRUE(Traced(collated, "NumCopies = 3"));
     EXPECT_TRUE(Traced(collated, "bDriverDoCollate = 1"));
     EXPECT_EQ(LinesStartingWith(collated.err, "DEBUG: Start Page = ").size(), 5u);
     EXPECT_EQ(PjlSetting(collated.out, "COPIES"), "1");
+    DecodedStream copies = Decoded(collated);
+    ASSERT_EQ(copies.pages.size(), 18u);
+    EXPECT_EQ(PageLines(collated), 18u);
+    std::vector<int> numbers = PageNumbers(copies, once);
+    for (size_t copy = 0; copy < 3; ++copy) {
+        std::vector<int> set(numbers.begin() + copy * 6, numbers.begin() + copy * 6 + 6);
+        std::sort(set.begin(), set.end());
+        EXPECT_EQ(set, (std::vector<int>{0, 1, 2, 3, 4, 5})) << "copy " << copy + 1;
+    }
+}
+
+TEST(Cupsfilter, DuplexSendsEachSheetBackSideFirst)
+{
+    ProcessResult simplex = RunCupsfilter(SamplePath("multipage.pdf"));
+    ProcessResult duplex = RunCupsfilter(SamplePath("multipage.pdf"), {"Duplex=DuplexNoTumble"});
+    ASSERT_EQ(simplex.status + duplex.status, 0) << Describe(simplex) << Describe(duplex);
+    DecodedStream reference = Decoded(simplex), d = Decoded(duplex);
+    ASSERT_EQ(reference.pages.size(), 5u);
+    // Three sheets; the fifth page's sheet gets a blank front.
+    EXPECT_EQ(PageNumbers(d, reference), (std::vector<int>{2, 1, 4, 3, 0, 5}));
+    EXPECT_EQ(PageLines(duplex), 6u);
 }
 
 TEST(Cupsfilter, PopplerRasterStepServesTheSamePpd)
@@ -120,4 +253,9 @@ TEST(Cupsfilter, PopplerRasterStepServesTheSamePpd)
     EXPECT_TRUE(Traced(r, "MediaPosition = 250 (Tray)"));
     EXPECT_EQ(PjlSetting(r.out, "DENSITY"), "3");
     EXPECT_EQ(PageLines(r), 1u);
+    DecodedStream d = Decoded(r);
+    ASSERT_EQ(d.pages.size(), 1u);
+    EXPECT_EQ(d.pages[0].paper, kPaperA4);
+    EXPECT_EQ(d.pages[0].media, kMediaThick);
+    EXPECT_GT(d.pages[0].black, 0.05);
 }

@@ -1,10 +1,11 @@
-// A real print job: a private scheduler, a queue made with the built PPD, a
-// PDF sent with lp, the stream captured by a file: device.
+// Real print jobs: a private scheduler, a queue made with the built PPD, PDFs
+// sent with lp, the printer stream captured by a file: device.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include "cups_sandbox.h"
+#include "decoded_stream.h"
 #include "pjl_frame.h"
 
 namespace {
@@ -31,9 +32,50 @@ bool WaitForCompleted(const PrivateCupsd& cupsd, const std::string& job, int tim
     }
     return false;
 }
+
+std::string Tail(const std::string& text, size_t n)
+{
+    return text.size() > n ? text.substr(text.size() - n) : text;
+}
+
+struct PrintedJob {
+    std::string number; // the scheduler's job id
+    std::string stream; // what the device received
+};
+
+// Prints a PDF on the queue and waits until the job is completed.
+PrintedJob Print(const PrivateCupsd& cupsd, const std::string& device, const std::vector<std::string>& lpArgs)
+{
+    PrintedJob job;
+    std::vector<std::string> args = {"-d", "quorin"};
+    args.insert(args.end(), lpArgs.begin(), lpArgs.end());
+    ProcessResult lp = RunClient(cupsd, QUORIN_LP, args);
+    EXPECT_EQ(lp.status, 0) << lp.out << lp.err;
+    std::string id = RequestId(lp.out);
+    EXPECT_FALSE(id.empty()) << lp.out;
+    if (id.empty())
+        return job;
+    job.number = id.substr(id.rfind('-') + 1);
+    bool completed = WaitForCompleted(cupsd, id, 90);
+    std::string errorLog = ReadWholeFile(cupsd.root + "/log/error_log");
+    EXPECT_TRUE(completed) << id << " not completed; scheduler log tail:\n" << Tail(errorLog, 6000);
+    EXPECT_NE(errorLog.find("[Job " + job.number + "] Job completed."), std::string::npos) << Tail(errorLog, 6000);
+    job.stream = ReadWholeFile(device);
+    return job;
+}
+
+// The page_log line of the job's page total: "quorin root 1 [...] total 5 ...".
+bool PageLogTotal(const PrivateCupsd& cupsd, const std::string& job, unsigned pages)
+{
+    for (const std::string& line : SplitLines(ReadWholeFile(cupsd.root + "/log/page_log")))
+        if (line.compare(0, 13 + job.size(), "quorin root " + job + " ") == 0 &&
+            line.find("] total " + std::to_string(pages) + " ") != std::string::npos)
+            return true;
+    return false;
+}
 } // namespace
 
-TEST(Scheduler, PrintsAPdfThroughAQueueWithTheBuiltPpd)
+TEST(Scheduler, PrintsPdfsThroughAQueueWithTheBuiltPpd)
 {
     PrivateCupsd cupsd;
     std::string why;
@@ -48,30 +90,36 @@ TEST(Scheduler, PrintsAPdfThroughAQueueWithTheBuiltPpd)
     EXPECT_NE(opts.out.find("Density/Print Density: 1 2 *3 4 5 6"), std::string::npos) << opts.out << opts.err;
     EXPECT_NE(opts.out.find("Duplex/2-Sided Printing: *None DuplexNoTumble DuplexTumble"), std::string::npos);
 
-    ProcessResult lp = RunClient(cupsd, QUORIN_LP,
-                                 {"-d", "quorin", "-t", "five pages", "-o", "Density=2", SamplePath("multipage.pdf")});
-    ASSERT_EQ(lp.status, 0) << lp.out << lp.err;
-    std::string job = RequestId(lp.out);
-    ASSERT_FALSE(job.empty()) << lp.out;
+    PrintedJob plain = Print(cupsd, device, {"-t", "five pages", SamplePath("multipage.pdf")});
+    ASSERT_FALSE(plain.number.empty());
+    EXPECT_TRUE(StartsWithCancelPrefix(plain.stream));
+    EXPECT_TRUE(EndsWithTrailer(plain.stream));
+    EXPECT_EQ(PjlSetting(plain.stream, "DENSITY"), "4");
+    EXPECT_EQ(PjlSetting(plain.stream, "COPIES"), "1");
+    DecodedStream decoded = DecodeStream(plain.stream);
+    EXPECT_EQ(decoded.status, 0) << decoded.problems;
+    ASSERT_EQ(decoded.pages.size(), 5u);
+    for (size_t i = 1; i < decoded.pages.size(); ++i)
+        EXPECT_GT(decoded.pages[i].blackDots, decoded.pages[i - 1].blackDots) << "page " << i + 1;
+    // The scheduler counted the pages from the filter's PAGE: lines.
+    EXPECT_TRUE(PageLogTotal(cupsd, plain.number, 5)) << ReadWholeFile(cupsd.root + "/log/page_log");
 
-    bool completed = WaitForCompleted(cupsd, job, 90);
-    std::string errorLog = ReadWholeFile(cupsd.root + "/log/error_log");
-    ASSERT_TRUE(completed) << job << " not completed; scheduler log tail:\n"
-                           << errorLog.substr(errorLog.size() > 6000 ? errorLog.size() - 6000 : 0);
-    EXPECT_NE(errorLog.find("[Job " + job.substr(job.rfind('-') + 1) + "] Job completed."), std::string::npos);
+    // Duplex goes through the filter's spool file, made as the scheduler's
+    // unprivileged user in its temporary folder.
+    PrintedJob duplex = Print(cupsd, device, {"-o", "Duplex=DuplexNoTumble", "-o", "Density=2",
+                                              SamplePath("multipage.pdf")});
+    ASSERT_FALSE(duplex.number.empty());
+    EXPECT_EQ(PjlSetting(duplex.stream, "DUPLEX"), "ON");
+    EXPECT_EQ(PjlSetting(duplex.stream, "DENSITY"), "3");
+    DecodedStream sheets = DecodeStream(duplex.stream);
+    EXPECT_EQ(sheets.status, 0) << sheets.problems;
+    ASSERT_EQ(sheets.pages.size(), 6u);
+    EXPECT_EQ(sheets.pages[4].blackDots, 0u) << "the fifth page's sheet has a blank side";
+    EXPECT_TRUE(PageLogTotal(cupsd, duplex.number, 6)) << ReadWholeFile(cupsd.root + "/log/page_log");
+
     // A failing filter would have stopped the queue.
     ProcessResult state = RunClient(cupsd, QUORIN_LPSTAT, {"-p", "quorin"});
     EXPECT_NE(state.out.find("printer quorin is idle"), std::string::npos) << state.out;
-
-    std::string stream = ReadWholeFile(device);
-    EXPECT_TRUE(StartsWithCancelPrefix(stream));
-    EXPECT_TRUE(EntersVlgdi(stream));
-    EXPECT_TRUE(EndsWithTrailer(stream));
-    EXPECT_EQ(PjlSetting(stream, "DENSITY"), "3");
-    EXPECT_EQ(PjlSetting(stream, "COPIES"), "1");
-
-    // The scheduler counted the pages from the filter's PAGE: lines.
-    std::string pageLog = ReadWholeFile(cupsd.root + "/log/page_log");
-    EXPECT_NE(pageLog.find("quorin root " + job.substr(job.rfind('-') + 1) + " "), std::string::npos) << pageLog;
-    EXPECT_NE(pageLog.find(" total 5 "), std::string::npos) << pageLog;
+    for (const std::string& line : LinesStartingWith(ReadWholeFile(cupsd.root + "/log/error_log"), "E "))
+        EXPECT_EQ(line.find("[Job "), std::string::npos) << line;
 }
