@@ -247,18 +247,18 @@ TEST_F(BmpFiles, PastesAtEveryGridPosition)
     } cases[] = {
         {0, 16, 3, 2, 3, 2, 4},  // offsets ignored
         {-5, 16, 3, 2, 3, 2, 4},
-        {1, 0, 0, 3, 1, 2, 4},   // X (64 - 24) / 2 + 8 = 28
-        {2, 0, 0, 6, 1, 2, 4},   // X 64 - 24 + 8 = 48: 16 pixels left
-        {3, 0, 0, 1, 9, 2, 4},   // Y (20 - 4) / 2 + 1 = 9
-        {4, 0, 0, 3, 9, 2, 4},
-        {5, 0, 0, 6, 9, 2, 4},
-        {6, 0, 0, 1, 17, 2, 3},  // Y 20 - 4 + 1 = 17: cut at the bottom
-        {7, 0, 0, 3, 17, 2, 3},
-        {8, 0, 0, 6, 17, 2, 3},
-        {9, 0, 5, 1, 6, 2, 4},   // column by 9 mod 3, row DstY + 1
+        {1, 0, 0, 2, 1, 2, 4},   // X (64 - (17 + 7)) / 2 + 2 = 22
+        {2, 0, 0, 5, 1, 2, 4},   // X 64 - 24 + 2 = 42
+        {3, 0, 0, 0, 9, 2, 4},   // Y (20 - 4) / 2 + 1 = 9
+        {4, 0, 0, 2, 9, 2, 4},
+        {5, 0, 0, 5, 9, 2, 4},
+        {6, 0, 0, 0, 17, 2, 3},  // Y 20 - 4 + 1 = 17: cut at the bottom
+        {7, 0, 0, 2, 17, 2, 3},
+        {8, 0, 0, 5, 17, 2, 3},
+        {9, 0, 5, 0, 6, 2, 4},   // column by 9 mod 3, row DstY + 1
     };
     for (const Case& c : cases)
-        EXPECT_EQ(Paste(W, H, c.dstX, c.dstY, c.position, 8, 1), Expected(W, H, c.byte, c.row, c.bytes, c.rows))
+        EXPECT_EQ(Paste(W, H, c.dstX, c.dstY, c.position, 2, 1), Expected(W, H, c.byte, c.row, c.bytes, c.rows))
             << "position " << c.position;
     EXPECT_NE(log_.find("PasteImageFile Out, Tick = "), std::string::npos);
 }
