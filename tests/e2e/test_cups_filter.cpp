@@ -3,7 +3,6 @@
 // and the printer stream read back with the decoder.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <sys/stat.h>
 
 #include "cups_sandbox.h"
@@ -209,7 +208,7 @@ TEST(Cupsfilter, CopiesReachTheFilterOnce)
     EXPECT_EQ(PageNumbers(once, once), (std::vector<int>{1, 2, 3, 4, 5}));
 
     // Collated copies are the filter's: the PDF step hands over one copy
-    // and the filter repeats the whole document, evened out to full sheets.
+    // and the filter repeats the whole document in page order.
     ProcessResult collated = RunCupsfilter(SamplePath("multipage.pdf"), {"Collate=True"}, 3);
     ASSERT_EQ(collated.status, 0) << Describe(collated);
     EXPECT_TRUE(Traced(collated, "NumCopies = 3"));
@@ -217,14 +216,8 @@ TEST(Cupsfilter, CopiesReachTheFilterOnce)
     EXPECT_EQ(LinesStartingWith(collated.err, "DEBUG: Start Page = ").size(), 5u);
     EXPECT_EQ(PjlSetting(collated.out, "COPIES"), "1");
     DecodedStream copies = Decoded(collated);
-    ASSERT_EQ(copies.pages.size(), 18u);
-    EXPECT_EQ(PageLines(collated), 18u);
-    std::vector<int> numbers = PageNumbers(copies, once);
-    for (size_t copy = 0; copy < 3; ++copy) {
-        std::vector<int> set(numbers.begin() + copy * 6, numbers.begin() + copy * 6 + 6);
-        std::sort(set.begin(), set.end());
-        EXPECT_EQ(set, (std::vector<int>{0, 1, 2, 3, 4, 5})) << "copy " << copy + 1;
-    }
+    EXPECT_EQ(PageNumbers(copies, once), (std::vector<int>{1, 2, 3, 4, 5, 1, 2, 3, 4, 5, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(PageLines(collated), 15u);
 }
 
 TEST(Cupsfilter, DuplexSendsEachSheetBackSideFirst)
