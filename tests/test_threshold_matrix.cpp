@@ -4,8 +4,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <vector>
+
+#include "filter_process.h"
 
 #include "threshold_matrix.h"
 
@@ -181,4 +185,14 @@ TEST(ThresholdMatrix, NearlyRepeatsEveryThirtyTwoPixels)
         }
     }
     EXPECT_GE(matches, 16384 * 90 / 100);
+}
+
+TEST(ThresholdMatrix, IsWhatTheGeneratorPrints)
+{
+    ProcessResult r = RunProgram(BuildDir() + "/matrixgen", {"matrixgen"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::ifstream in(QUORIN_SOURCE_DIR "/filter/velorin/threshold_matrix.cpp");
+    std::stringstream stored;
+    stored << in.rdbuf();
+    EXPECT_TRUE(r.out == stored.str()) << "regenerate filter/velorin/threshold_matrix.cpp";
 }

@@ -6,7 +6,6 @@
 
 #include "halftone.h"
 #include "job_info.h"
-#include "vector_clones.h"
 
 namespace {
 int FilterArray[9] = {2, 1, 2, 1, -12, 1, 2, 1, 2};
@@ -55,9 +54,8 @@ inline BYTE FilterPixelExact(const int* w, int divisor, const BYTE* up, const BY
 
 // Interior pixels 1 .. width-2, no branches in the loop.
 template <typename Acc, bool kDivide>
-VL_INLINE void FilterInterior(const int* wi, int divisor, const BYTE* __restrict up,
-                              const BYTE* __restrict mid, const BYTE* __restrict down,
-                              BYTE* __restrict out, DWORD width)
+void FilterInterior(const int* wi, int divisor, const BYTE* __restrict up, const BYTE* __restrict mid,
+                    const BYTE* __restrict down, BYTE* __restrict out, DWORD width)
 {
     const Acc w0 = (Acc)wi[0], w1 = (Acc)wi[1], w2 = (Acc)wi[2], w3 = (Acc)wi[3], w4 = (Acc)wi[4],
               w5 = (Acc)wi[5], w6 = (Acc)wi[6], w7 = (Acc)wi[7], w8 = (Acc)wi[8];
@@ -74,9 +72,9 @@ VL_INLINE void FilterInterior(const int* wi, int divisor, const BYTE* __restrict
 // The same for kernels symmetric about both axes (as the edge filter is):
 // the lines above and below are added first, which halves the multiplies.
 template <typename Acc, bool kDivide>
-VL_INLINE void FilterInteriorSymmetric(const int* wi, int divisor, const BYTE* __restrict up,
-                                       const BYTE* __restrict mid, const BYTE* __restrict down,
-                                       BYTE* __restrict out, DWORD width, Acc* __restrict cols)
+void FilterInteriorSymmetric(const int* wi, int divisor, const BYTE* __restrict up,
+                             const BYTE* __restrict mid, const BYTE* __restrict down,
+                             BYTE* __restrict out, DWORD width, Acc* __restrict cols)
 {
     const Acc corner = (Acc)wi[0], vertical = (Acc)wi[1], side = (Acc)wi[3], centre = (Acc)wi[4];
     const Acc d = (Acc)divisor;
@@ -113,8 +111,8 @@ Kernel MakeKernel(const int* w, int divisor)
 }
 
 template <typename Acc>
-VL_INLINE void FilterInteriorAs(const Kernel& k, const BYTE* up, const BYTE* mid, const BYTE* down,
-                                BYTE* out, DWORD width, void* cols)
+void FilterInteriorAs(const Kernel& k, const BYTE* up, const BYTE* mid, const BYTE* down, BYTE* out,
+                      DWORD width, void* cols)
 {
     Acc* c = static_cast<Acc*>(cols);
     if (k.symmetric && k.divisor == 1)
@@ -128,7 +126,6 @@ VL_INLINE void FilterInteriorAs(const Kernel& k, const BYTE* up, const BYTE* mid
 }
 
 // cols: scratch of `width` 32-bit values.
-VL_VECTOR_CLONES
 void FilterLine(const Kernel& k, const BYTE* up, const BYTE* mid, const BYTE* down, BYTE* out,
                 DWORD width, void* cols)
 {
@@ -147,15 +144,7 @@ void FilterLine(const Kernel& k, const BYTE* up, const BYTE* mid, const BYTE* do
 
 // ---- Line-art ------------------------------------------------------------
 
-inline BYTE PackEight(const BYTE* mask)
-{
-    uint64_t w;
-    memcpy(&w, mask, 8);
-    return (BYTE)((w * 0x8040201008040201ull) >> 56);
-}
-
 // One line of the mask: bit set where gray > limit. mark: `pixels` bytes of scratch.
-VL_VECTOR_CLONES
 void LineartLine(const BYTE* gray, BYTE limit, DWORD linebytes, BYTE* __restrict mark,
                  BYTE* out)
 {

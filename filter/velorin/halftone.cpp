@@ -9,7 +9,6 @@
 
 #include "job_info.h"
 #include "threshold_matrix.h"
-#include "vector_clones.h"
 
 namespace {
 const float gammaVal[GAMMA_CURVES] = {1.0f, 1.1f, 1.2f, 1.35f, 2.0f, 2.35f, 3.5f};
@@ -17,18 +16,8 @@ const int brightness = 255;
 const int kMaxDensity = GAMMA_CURVES - 1;
 const int kTonerSaveCurve = 2;
 
-// Eight bytes of 0 or 1 to one byte, the first in the top bit: the multiply
-// moves byte k's low bit to bit 63 - k, and no two partial products collide.
-VL_INLINE BYTE PackEight(const BYTE* flags)
-{
-    uint64_t w;
-    memcpy(&w, flags, 8);
-    return (BYTE)((w * 0x8040201008040201ull) >> 56);
-}
-
 // Bit x of out = gray[x] >= thr[x mod 128], for x < pixels; the rest of the
 // `outBytes` bytes are cleared. out may alias gray.
-VL_VECTOR_CLONES
 void ScreenLine(const BYTE* gray, const BYTE* __restrict thr, DWORD pixels, BYTE* __restrict flags,
                 BYTE* out, DWORD outBytes)
 {
@@ -53,11 +42,6 @@ void ScreenLine(const BYTE* gray, const BYTE* __restrict thr, DWORD pixels, BYTE
         memset(out + done, 0, outBytes - done);
 }
 } // namespace
-
-float GammaOfCurve(int select)
-{
-    return gammaVal[select];
-}
 
 BOOL BuildToneCurve(int select, BYTE* gammatbl)
 {
@@ -127,6 +111,9 @@ BOOL HalftoneBegin(JobInfo* lpJob, HalftoneScreen* hs)
         hs->thresholds[k] = std::max(gammatbl[t], (BYTE)1);
     }
     DbgMsg("ApplyHalftone::Calculate Halftone Finish");
+    DbgMsg("ApplyHalftone::Apply Halftone Start");
+    DbgMsg("ApplyHalftone::lineLeft = %d", (int)hs->page_height);
+    DbgMsg("ApplyHalftone::linebyte = %d", (int)hs->linebyte);
     return TRUE;
 }
 
@@ -139,8 +126,10 @@ void HalftoneLine(const HalftoneScreen* hs, DWORD y, const BYTE* gray, BYTE* out
 
 void HalftoneEnd(JobInfo* lpJob, HalftoneScreen* hs, BOOL rc)
 {
-    if (rc)
+    if (rc) {
+        DbgMsg("ApplyHalftone::Apply Halftone Finish");
         lpJob->linebyte = hs->linebyteHft;
+    }
     free(hs->scratch);
     free(hs->thresholds);
     hs->scratch = nullptr;
@@ -156,12 +145,8 @@ BOOL ApplyHalftone(JobInfo* lpJob)
     // One-bit line y lands on gray lines 0..y, which are read already, so the
     // page is screened in place: no second page buffer to fault in.
     BYTE* lpbuf = SlotBuffer(lpJob);
-    DbgMsg("ApplyHalftone::Apply Halftone Start");
-    DbgMsg("ApplyHalftone::lineLeft = %d", (int)hs.page_height);
-    DbgMsg("ApplyHalftone::linebyte = %d", (int)hs.linebyte);
     for (DWORD y = 0; y < hs.page_height; ++y)
         HalftoneLine(&hs, y, lpbuf + (size_t)y * hs.linebyte, lpbuf + (size_t)y * hs.linebyteHft);
-    DbgMsg("ApplyHalftone::Apply Halftone Finish");
     HalftoneEnd(lpJob, &hs, TRUE);
     return TRUE;
 }

@@ -3,12 +3,11 @@
 #ifndef VELORIN_HALFTONE_H
 #define VELORIN_HALFTONE_H
 
+#include <cstring>
+
 #include "velorin.h"
 
 #define GAMMA_CURVES 7
-
-// Gamma exponent of curve `select` (0..6).
-float GammaOfCurve(int select);
 
 // Fills gammatbl[0..255] with curve `select` (0..6). FALSE for other indexes.
 BOOL BuildToneCurve(int select, BYTE* gammatbl);
@@ -32,8 +31,17 @@ BOOL HalftoneBegin(JobInfo* lpJob, HalftoneScreen* hs);
 // itself: the line is read whole before anything is written.
 void HalftoneLine(const HalftoneScreen* hs, DWORD y, const BYTE* gray, BYTE* out);
 
-// Closes the pass: on success the slot's linebyte becomes the one-bit line
-// size. Releases the tables and logs the "Out" line.
+// Closes the pass: on success (every line screened) the slot's linebyte
+// becomes the one-bit line size. Releases the tables and logs the "Out" line.
 void HalftoneEnd(JobInfo* lpJob, HalftoneScreen* hs, BOOL rc);
+
+// Eight bytes of 0 or 1 to one byte of pixels, the first in the top bit: the
+// multiply moves byte k's low bit to bit 63 - k and no partial products meet.
+inline BYTE PackEight(const BYTE* flags)
+{
+    uint64_t w;
+    memcpy(&w, flags, 8);
+    return (BYTE)((w * 0x8040201008040201ull) >> 56);
+}
 
 #endif
