@@ -101,7 +101,7 @@ TEST(ThresholdMatrix, EachRankLiesInANarrowRisingBand)
         SCOPED_TRACE(r);
         EXPECT_LE(bands[r].hi - bands[r].lo, 5);
         double centre = 254.0 * (r + 0.5) / 64;
-        EXPECT_NEAR((bands[r].lo + bands[r].hi) / 2.0, centre, 1.5);
+        EXPECT_NEAR((bands[r].lo + bands[r].hi) / 2.0, centre, 1.0);
         if (r > 0) {
             EXPECT_GE(bands[r].lo, bands[r - 1].hi);
         }

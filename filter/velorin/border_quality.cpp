@@ -204,9 +204,9 @@ WORD ApplyFilter3x3(JobInfo* lpJob, BYTE* lpbuf, WORD bits, int* filterArray, sh
     DbgMsg("ApplyFilter3x3::HelfKeepMatrixLines = %d, lines = %d", HelfKeepMatrixLines, lines);
 
     const Kernel kernel = MakeKernel(filterArray, MatrixCount);
-    BYTE* above = s_imgbuf;           // unfiltered line y - 1
-    BYTE* current = s_imgbuf + width; // unfiltered line y
-    void* cols = s_imgbuf + 2 * (DWORD)width;
+    void* cols = s_imgbuf; // 32-bit scratch first, where it is aligned
+    BYTE* above = s_imgbuf + (DWORD)width * sizeof(int32_t); // unfiltered line y - 1
+    BYTE* current = above + width;                            // unfiltered line y
     for (DWORD y = 0; y < height; ++y) {
         BYTE* line = lpbuf + y * width;
         memcpy(current, line, width);
@@ -310,12 +310,12 @@ BOOL BorderQualityStreaming(JobInfo* lpJob)
     BYTE* work = static_cast<BYTE*>(malloc((size_t)width * (4 + sizeof(int32_t)) + BWlinebytes));
     if (!work)
         return FALSE;
-    BYTE* above = work;                // unfiltered line y - 1
-    BYTE* current = above + width;     // unfiltered line y
-    BYTE* filtered = current + width;  // line y through the edge filter
-    BYTE* flags = filtered + width;    // line-art comparison results
-    void* cols = flags + width;        // filter scratch
-    BYTE* edges = flags + width * (1 + sizeof(int32_t)); // line-art of line y
+    void* cols = work;                               // filter scratch, aligned
+    BYTE* above = work + width * sizeof(int32_t);    // unfiltered line y - 1
+    BYTE* current = above + width;                   // unfiltered line y
+    BYTE* filtered = current + width;                // line y through the edge filter
+    BYTE* flags = filtered + width;                  // line-art comparison results
+    BYTE* edges = flags + width;                     // line-art of line y
 
     DbgMsg("DoBorderQuality::Apply Filter");
     const Kernel kernel = MakeKernel(FilterArray, 1);
