@@ -330,3 +330,12 @@ TEST(BorderQuality, PagesBeyondTheFilterRangeAreScreenedPlainly)
     ASSERT_TRUE(plain.Run(ApplyHalftone));
     EXPECT_EQ(s.buf, plain.buf);
 }
+
+TEST(BorderQuality, GrayLinesShorterThanTheWidthAreNotReadPastTheirEnd)
+{
+    // 40 stored bytes a line for a 64-pixel width; the buffer ends with the page.
+    GraySlot s(40, 32, 128, 3);
+    s.job.page_width = 64;
+    EXPECT_TRUE(s.Run(DoBorderQuality));
+    EXPECT_EQ(s.job.linebyte, 8u);
+}

@@ -280,12 +280,21 @@ void MergeEdges(JobInfo* lpJob, const BYTE* maskPage, DWORD maskStride)
 // the streaming pass expects.
 BOOL BorderQualityByPages(JobInfo* lpJob)
 {
-    const DWORD size = lpJob->page_width * lpJob->page_height;
+    const DWORD width = lpJob->page_width;
+    const DWORD size = width * lpJob->page_height;
     BYTE* lpbuf = static_cast<BYTE*>(malloc((size_t)size + 1));
     if (!lpbuf)
         return FALSE;
     DbgMsg("DoBorderQuality::Copy Image Data");
-    memcpy(lpbuf, SlotBuffer(lpJob), size);
+    // Line by line at the page's own stride: shorter gray lines are not read
+    // past their end (the rest of the copy's line is white).
+    const BYTE* page = SlotBuffer(lpJob);
+    const DWORD stride = lpJob->linebyte;
+    const DWORD copied = std::min(width, stride);
+    for (DWORD y = 0; y < lpJob->page_height; ++y) {
+        memcpy(lpbuf + (size_t)y * width, page + (size_t)y * stride, copied);
+        memset(lpbuf + (size_t)y * width + copied, 255, width - copied);
+    }
     DbgMsg("DoBorderQuality::Apply Filter");
     ApplyFilter3x3(lpJob, lpbuf, kFilterBits, FilterArray, ArrayWidth);
     DbgMsg("DoBorderQuality::Convert to Lineart");
@@ -307,7 +316,7 @@ BOOL BorderQualityStreaming(JobInfo* lpJob)
     const DWORD width = lpJob->page_width;
     const DWORD height = lpJob->page_height;
     const DWORD BWlinebytes = width >> 3;
-    BYTE* work = static_cast<BYTE*>(malloc((size_t)width * (4 + sizeof(int32_t)) + BWlinebytes));
+    BYTE* work = static_cast<BYTE*>(malloc((size_t)width * (4 + sizeof(int32_t)) + BWlinebytes + 1));
     if (!work)
         return FALSE;
     void* cols = work;                               // filter scratch, aligned
