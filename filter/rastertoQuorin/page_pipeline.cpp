@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "page_record.h"
+#include "velorin.h"
 #include "printer_output.h"
 #include "raster_reader.h"
 
@@ -22,9 +23,33 @@ void NotePipelineFailure(const char* what, DWORD pageIndex)
     gPipelineFailed.store(TRUE, std::memory_order_release);
 }
 
-void ProcessPageImage(JobInfo* /*lpJob*/)
+namespace {
+// The density the printer description defaults to; a raster made without it
+// carries none.
+const unsigned kDefaultDensity = 3;
+} // namespace
+
+void ProcessPageImage(JobInfo* lpJob)
 {
-    // Image processing plugs in here.
+    cups_page_header2_t* h = &lpJob->inheader;
+    // Density 0 would leave the page unscreened and send gray bytes as bits.
+    if ((int)h->cupsCompression < 1) {
+        DbgMsg("ImageProcThread::density %d not set, screening with %u", (int)h->cupsCompression,
+               kDefaultDensity);
+        h->cupsCompression = kDefaultDensity;
+    }
+    if (PageNeedsBorderQuality(h))
+        DoBorderQuality(lpJob);
+    else
+        ApplyHalftone(lpJob);
+    // The screen leaves 1 for light; the printer prints 1 as black. Gray and
+    // one-bit pages are inverted too, so they do not print as negatives.
+    if (PageIsOneBit(lpJob))
+        DoNegative(lpJob, 0);
+    if (h->cupsInteger[2] != 0)
+        DoMirror(lpJob);
+    if (h->cupsInteger[1] != 0)
+        DoNegative(lpJob, 0);
 }
 
 void* ImageProcThread(void* param)
@@ -63,8 +88,10 @@ void* JbigThread(void* param)
             continue;
         }
         DWORD len = 0;
-        BYTE* record = BuildPageRecord(slot, &len);
-        if (!record) {
+        BYTE* record = PageIsOneBit(slot) ? BuildPageRecord(slot, &len) : nullptr;
+        if (!PageIsOneBit(slot)) {
+            NotePipelineFailure("JbigThread::page was not screened, not sent", slot->PageIndex);
+        } else if (!record) {
             NotePipelineFailure("JbigThread::no memory for the page record", slot->PageIndex);
         } else {
             // A spooled job appends the record to the spool file here instead.
