@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "job_setup.h"
@@ -187,9 +188,42 @@ BOOL Canceled(void)
     return TRUE;
 }
 
+// libcups reports a damaged header like the end of the stream; data left
+// behind it tells the two apart.
+BOOL InputHasMoreData(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        off_t pos = lseek(fd, 0, SEEK_CUR);
+        return pos >= 0 && pos < st.st_size ? TRUE : FALSE;
+    }
+    char c;
+    ssize_t n;
+    do
+        n = read(fd, &c, 1);
+    while (n < 0 && errno == EINTR);
+    return n > 0 ? TRUE : FALSE;
+}
+
+BOOL ReadNextHeader(FilterJob* job)
+{
+    if (Canceled())
+        return FALSE;
+    if (cupsRasterReadHeader2(job->inras, &job->inheader))
+        return TRUE;
+    if (InputHasMoreData(job->fd)) {
+        DbgMsg("main::page %d header cannot be read", (int)job->page + 1);
+        ReportError("Page %d cannot be printed: its raster header is damaged. The pages before it "
+                    "were sent; check the document or the application that printed it.",
+                    (int)job->page + 1);
+        job->failed = TRUE;
+    }
+    return FALSE;
+}
+
 void PageLoop(FilterJob* job)
 {
-    while (!Canceled() && cupsRasterReadHeader2(job->inras, &job->inheader)) {
+    while (ReadNextHeader(job)) {
         DbgMsg("Start Page = %d / Copies = %d", (int)job->page, (int)job->inheader.NumCopies);
         job->inheader_bak = job->inheader;
         if (job->page == 0)

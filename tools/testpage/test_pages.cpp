@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -98,15 +99,25 @@ TestPage MakePhotoPage(const cups_page_header2_t& header)
 {
     TestPage page = MakeWhitePage(header);
     unsigned W = header.cupsWidth, H = header.cupsHeight;
+    std::vector<float> colTerm(W);
+    for (unsigned x = 0; x < W; ++x)
+        colTerm[x] = (float)x * 0.013f;
     for (unsigned y = 0; y < H; ++y) {
+        double dy = (double)y / H - 0.5;
+        float rowTerm = (float)y * 0.007f, rowWave = 0.15f * std::cos((float)y * 0.021f);
         for (unsigned x = 0; x < W; ++x) {
-            double dx = (double)x / W - 0.5, dy = (double)y / H - 0.5;
-            double v = 0.5 + 0.35 * std::sin(x * 0.013 + y * 0.007) + 0.15 * std::cos(y * 0.021);
+            double dx = (double)x / W - 0.5;
+            float v = 0.5f + 0.35f * std::sin(colTerm[x] + rowTerm) + rowWave;
             if (dx * dx + dy * dy < 0.04)
-                v *= 0.3;
-            int g = (int)(v * 255.0);
+                v *= 0.3f;
+            int g = (int)(v * 255.0f);
             uint8_t gray = (uint8_t)std::max(0, std::min(255, g));
-            FillRect(&page, x, y, 1, 1, gray);
+            if (header.cupsBitsPerPixel == 24) {
+                uint8_t* p = page.pixels.data() + (size_t)y * header.cupsBytesPerLine + (size_t)x * 3;
+                p[0] = p[1] = p[2] = gray;
+            } else {
+                FillRect(&page, x, y, 1, 1, gray);
+            }
         }
     }
     return page;
@@ -143,4 +154,19 @@ bool WriteRasterFile(const std::string& path, const std::vector<TestPage>& pages
         return false;
     bool ok = WriteRasterFd(fd, pages);
     return close(fd) == 0 && ok;
+}
+
+bool WriteUncheckedRasterFile(const std::string& path, const std::vector<TestPage>& pages)
+{
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    // Native byte order v3 stream: the header as it lies in memory, then raw lines.
+    const unsigned sync = CUPS_RASTER_SYNC;
+    bool ok = fwrite(&sync, sizeof sync, 1, f) == 1;
+    for (const TestPage& p : pages) {
+        ok = ok && fwrite(&p.header, sizeof p.header, 1, f) == 1;
+        ok = ok && fwrite(p.pixels.data(), 1, p.pixels.size(), f) == p.pixels.size();
+    }
+    return fclose(f) == 0 && ok;
 }

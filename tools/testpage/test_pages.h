@@ -36,4 +36,8 @@ TestPage MakePhotoPage(const cups_page_header2_t& header);
 bool WriteRasterFile(const std::string& path, const std::vector<TestPage>& pages);
 bool WriteRasterFd(int fd, const std::vector<TestPage>& pages);
 
+// Writes an uncompressed stream byte by byte, without libcups's checks, so
+// tests can hand the filter headers that lie about their geometry.
+bool WriteUncheckedRasterFile(const std::string& path, const std::vector<TestPage>& pages);
+
 #endif

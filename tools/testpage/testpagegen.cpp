@@ -9,10 +9,11 @@
 
 static void Usage()
 {
-    fputs("usage: testpagegen OUTPUT.ras [--pages N] [--size WxH] [--dpi N] [--photo]\n"
+    fputs("usage: testpagegen OUTPUT.ras [--pages N] [--size WxH] [--dpi N] [--photo | --all-photo]\n"
           "                   [--duplex] [--tumble] [--copies N] [--collate] [--density N]\n"
           "                   [--bits 24|32|8|1] [--gray-k]\n"
-          "Page k carries k bars at its top so that page order can be checked.\n",
+          "Page k carries k bars at its top so that page order can be checked;\n"
+          "--photo makes every second page photo-like, --all-photo every page.\n",
           stderr);
 }
 
@@ -24,7 +25,7 @@ int main(int argc, char** argv)
     }
     std::string out = argv[1];
     unsigned pages = 1, width = 4960, height = 7016, dpi = 600, copies = 1, density = 3, bits = 24;
-    bool photo = false, duplex = false, tumble = false, collate = false, grayK = false;
+    bool photo = false, allPhoto = false, duplex = false, tumble = false, collate = false, grayK = false;
     for (int i = 2; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() -> const char* {
@@ -45,6 +46,8 @@ int main(int argc, char** argv)
             dpi = (unsigned)atoi(next());
         else if (a == "--photo")
             photo = true;
+        else if (a == "--all-photo")
+            allPhoto = true;
         else if (a == "--duplex")
             duplex = true;
         else if (a == "--tumble")
@@ -76,7 +79,7 @@ int main(int argc, char** argv)
     h.cupsCompression = density;
     std::vector<TestPage> job;
     for (unsigned k = 1; k <= pages; ++k)
-        job.push_back(photo && k % 2 == 0 ? MakePhotoPage(h) : MakeNumberedPage(h, k));
+        job.push_back(allPhoto || (photo && k % 2 == 0) ? MakePhotoPage(h) : MakeNumberedPage(h, k));
     if (!WriteRasterFile(out, job)) {
         fprintf(stderr, "testpagegen: cannot write %s\n", out.c_str());
         return 1;

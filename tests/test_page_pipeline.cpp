@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "filter_process.h"
+#include "test_pages.h"
+
+namespace {
+std::string WriteJob(const std::string& tag, const std::vector<TestPage>& pages)
+{
+    std::string path = MakeTempDir(tag) + "/job.ras";
+    EXPECT_TRUE(WriteRasterFile(path, pages));
+    return path;
+}
+
+int CountLinesStartingWith(const std::string& err, const std::string& prefix)
+{
+    int n = 0;
+    for (const std::string& line : SplitLines(err))
+        n += line.rfind(prefix, 0) == 0;
+    return n;
+}
+
+std::vector<std::string> ErrorLines(const std::string& err)
+{
+    std::vector<std::string> out;
+    for (const std::string& line : SplitLines(err))
+        if (line.rfind("ERROR:", 0) == 0)
+            out.push_back(line);
+    return out;
+}
+} // namespace
+
+TEST(PagePipeline, EveryPageIsWrittenWithOneSlot)
+{
+    cups_page_header2_t h = MakePageHeader(128, 96);
+    std::vector<TestPage> pages;
+    for (unsigned k = 1; k <= 4; ++k)
+        pages.push_back(MakeNumberedPage(h, k));
+    ProcessResult r = RunFilterOnFile(WriteJob("oneslot", pages), "", {"QUORIN_TEST_FREE_MEMORY=1"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("DEBUG: gMAX_THREAD = 1 ---------->"), std::string::npos);
+    EXPECT_NE(r.err.find("main::wait buffer index 0!"), std::string::npos) << "later pages never waited";
+    EXPECT_NE(r.err.find("JbigThread::exit print out 4 pages"), std::string::npos);
+    EXPECT_TRUE(ErrorLines(r.err).empty());
+}
+
+TEST(PagePipeline, TruncatedStreamEndsTheJobWithAnError)
+{
+    cups_page_header2_t h = MakePageHeader(128, 96);
+    TestPage second = MakeNumberedPage(h, 2);
+    second.pixels.resize(h.cupsBytesPerLine * 50);
+    ProcessResult r = RunFilterOnFile(WriteJob("trunc", {MakeNumberedPage(h, 1), second}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("GetCUPSPageData fail!"), std::string::npos);
+    std::vector<std::string> errors = ErrorLines(r.err);
+    ASSERT_EQ(errors.size(), 1u) << r.err;
+    EXPECT_NE(errors[0].find("Page 2"), std::string::npos) << errors[0];
+    EXPECT_NE(errors[0].find("ended inside the page"), std::string::npos) << errors[0];
+    // The page read before the failure still went through.
+    EXPECT_NE(r.err.find("JbigThread::exit print out 1 pages"), std::string::npos);
+}
+
+TEST(PagePipeline, LyingAndHugeHeadersAreRefusedBeforeAllocation)
+{
+    struct Case {
+        const char* what;
+        cups_page_header2_t header;
+        const char* expect;
+    };
+    cups_page_header2_t lying = MakePageHeader(128, 96);
+    lying.cupsBytesPerLine = 100;
+    cups_page_header2_t huge = MakePageHeader(40000, 8);
+    cups_page_header2_t cmyk = MakePageHeader(128, 96, 32, CUPS_CSPACE_CMYK);
+    cmyk.cupsColorOrder = CUPS_ORDER_CHUNKED;
+    for (const Case& c : {Case{"lying", lying, "raster header is damaged"},
+                          Case{"huge", huge, "page too large"},
+                          Case{"cmyk", cmyk, "unsupported raster layout"}}) {
+        TestPage p;
+        p.header = c.header;
+        p.pixels.assign(4096, 0xFF);
+        auto start = std::chrono::steady_clock::now();
+        std::string path = MakeTempDir(c.what) + "/job.ras";
+        ASSERT_TRUE(WriteUncheckedRasterFile(path, {p}));
+        ProcessResult r = RunFilterOnFile(path);
+        double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(r.status, 1) << c.what;
+        std::vector<std::string> errors = ErrorLines(r.err);
+        ASSERT_EQ(errors.size(), 1u) << c.what << r.err;
+        EXPECT_NE(errors[0].find("Page 1"), std::string::npos) << errors[0];
+        EXPECT_NE(errors[0].find(c.expect), std::string::npos) << errors[0];
+        EXPECT_LT(secs, 30.0) << c.what << " hung";
+    }
+}
+
+TEST(PagePipeline, CountsEveryPageOfALongJob)
+{
+    cups_page_header2_t h = MakePageHeader(96, 64);
+    std::vector<TestPage> pages;
+    for (unsigned k = 1; k <= 20; ++k)
+        pages.push_back(MakeNumberedPage(h, k % 7));
+    ProcessResult r = RunFilterOnFile(WriteJob("twenty", pages));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("JbigThread::exit print out 20 pages"), std::string::npos);
+    EXPECT_EQ(CountLinesStartingWith(r.err, "DEBUG: ImageProcThread::exit image process thread page"), 20);
+}
