@@ -12,6 +12,7 @@
 
 #include "job_setup.h"
 #include "page_pipeline.h"
+#include "pjl_job.h"
 #include "printer_output.h"
 #include "raster_reader.h"
 
@@ -130,7 +131,8 @@ void FirstPageDecisions(FilterJob* job)
     cups_page_header2_t* h = &job->inheader;
     job->bDriverDoCollate = DriverDoesCollate(job->bCollate, h->NumCopies);
     job->nCopies = h->NumCopies;
-    // The job header writer plugs in here.
+    PJL_WriteStartJobCmd_Quorin(&job->inheader, job->numUP, job->argv[0], job->argv[2], job->argv[3],
+                                job->argv[4], job->bDriverDoCollate);
     job->bDuplex = h->Duplex ? TRUE : FALSE;
     // The spool decision plugs in here (duplex or filter-made copies).
     if (job->ppd && job->ppd->jcl_begin) {
@@ -297,9 +299,13 @@ void WaitForPipeline(FilterJob* job)
     DbgMsg("main::jbigthread stop");
 }
 
-void EndJob(FilterJob* /*job*/)
+void EndJob(FilterJob* job)
 {
-    // Blank page, last pairs, collated copies and the trailer plug in here.
+    // Blank page, last pairs and collated copies of a spooled job plug in here.
+    // The trailer closes every job whose header went out, also one whose
+    // first page was unreadable, so the printer is not left inside the job.
+    if (job->page != 0 || PJL_JobHeaderWritten())
+        PJL_WriteCloseJobCmd(&job->inheader);
 }
 
 int CleanUp(FilterJob* job, int status)

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "page_record.h"
+#include "printer_output.h"
 #include "raster_reader.h"
 
 namespace {
@@ -60,7 +62,16 @@ void* JbigThread(void* param)
             Sleep(POLL_MSEC);
             continue;
         }
-        // The page record writer plugs in here.
+        DWORD len = 0;
+        BYTE* record = BuildPageRecord(slot, &len);
+        if (!record) {
+            NotePipelineFailure("JbigThread::no memory for the page record", slot->PageIndex);
+        } else {
+            // A spooled job appends the record to the spool file here instead.
+            if (!WritePageRecord(record, len))
+                NotePipelineFailure("JbigThread::the page record could not be written", slot->PageIndex);
+            free(record);
+        }
         DbgMsg("JbigThread::free index %d memory", (int)index);
         free(bitmap);
         slot->lpbuf.store(nullptr, std::memory_order_release);

@@ -1,0 +1,39 @@
+// Codes a one-bit page with JBIG-KIT in the printer's fixed parameters and
+// keeps only the stripe data: the printer learns width and height from the
+// page header, so the 20-byte BIH the encoder emits first is dropped.
+#ifndef QUORIN_JBIG_ADAPTER_H
+#define QUORIN_JBIG_ADAPTER_H
+
+#include <cstddef>
+
+// The BIH the encoder emits (and the adapter drops) for these parameters.
+#define JBIG_BIH_SIZE 20
+// Order and options of every page; the job header names them too.
+#define JBIG_PAGE_ORDER 0x00
+#define JBIG_PAGE_OPTIONS 0x08
+
+// Compresses a bitmap of height rows of width/8 bytes (MSB leftmost, 1 =
+// black) into outbuf, which holds outbufSize bytes. *TotalOutLen and
+// *OutJBGDataTimes count bytes and output calls; both should be 0 on entry.
+// Returns the data length (also left in *TotalOutLen), or -1 when the data
+// did not fit: nothing is written past outbuf + outbufSize, and *TotalOutLen
+// then holds the room the data needs, so a second call with a buffer of
+// max(*TotalOutLen, JBIG_BIH_SIZE) bytes succeeds. Not reentrant: the sink is
+// process-wide, so only one thread may compress at a time.
+long Tarsel_JBIGCompression(unsigned long width, unsigned long height, unsigned char* inbuf,
+                            unsigned char* outbuf, unsigned long outbufSize, long* TotalOutLen,
+                            long* OutJBGDataTimes);
+
+// The encoder's data sink; outBuf (the library's context pointer) is unused.
+void OutJBIGData(unsigned char* start, size_t len, void* outBuf);
+
+// Decodes a complete BIE (BIH included) and copies the first imageSize bytes
+// of the decoded page to image. Returns the JBIG-KIT result (0 = JBG_EOK).
+// Messages go to standard error: standard output carries the printer stream.
+int Tarsel_BIEDecoding(char* image, char* inBuf, unsigned long imageSize, unsigned long inBufLen);
+
+// Writes the BIH the adapter drops for a page of width x height pixels, so
+// that BIH + adapter output is a complete BIE.
+void MakePageBIH(unsigned long width, unsigned long height, unsigned char bih[JBIG_BIH_SIZE]);
+
+#endif

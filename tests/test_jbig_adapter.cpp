@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "filter_process.h"
+#include "jbig_adapter.h"
+
+namespace {
+typedef std::vector<unsigned char> Bytes;
+
+struct Bitmap {
+    unsigned long width, height;
+    Bytes bits;
+};
+
+Bitmap WhiteBitmap(unsigned long w, unsigned long h)
+{
+    return {w, h, Bytes(w / 8 * h, 0)};
+}
+
+void SetPixel(Bitmap* b, unsigned long x, unsigned long y)
+{
+    b->bits[y * (b->width / 8) + x / 8] |= (unsigned char)(0x80 >> (x % 8));
+}
+
+// Lines of "words": short black runs on a white page, as printed text is.
+Bitmap TextBitmap(unsigned long w, unsigned long h)
+{
+    Bitmap b = WhiteBitmap(w, h);
+    std::mt19937 rng(7);
+    for (unsigned long top = 40; top + 30 < h; top += 70)
+        for (unsigned long x = 40; x + 60 < w; x += 20 + rng() % 40)
+            for (unsigned long y = top; y < top + 24; ++y)
+                for (unsigned long dx = 0; dx < 4 + rng() % 12; ++dx)
+                    if (rng() % 3)
+                        SetPixel(&b, x + dx, y);
+    return b;
+}
+
+Bitmap NoiseBitmap(unsigned long w, unsigned long h, unsigned seed = 1)
+{
+    Bitmap b = WhiteBitmap(w, h);
+    std::mt19937 rng(seed);
+    for (unsigned char& c : b.bits)
+        c = (unsigned char)rng();
+    return b;
+}
+
+// One-pixel lines both ways: the hardest case for typical prediction.
+Bitmap HairlineBitmap(unsigned long w, unsigned long h)
+{
+    Bitmap b = WhiteBitmap(w, h);
+    for (unsigned long y = 0; y < h; ++y)
+        for (unsigned long x = y % 5 == 0 ? 0 : 3; x < w; x += (y % 5 == 0 ? 1 : 7))
+            SetPixel(&b, x, y);
+    return b;
+}
+
+// The adapter's data for a bitmap, with a room that always fits.
+Bytes Compress(const Bitmap& b, long* times = nullptr)
+{
+    Bytes in = b.bits, out(b.bits.size() * 2 + 1024);
+    long total = 0, calls = 0;
+    long n = Tarsel_JBIGCompression(b.width, b.height, in.data(), out.data(), out.size(), &total, &calls);
+    EXPECT_GT(n, 0);
+    EXPECT_EQ(n, total);
+    if (times)
+        *times = calls;
+    out.resize(n > 0 ? (size_t)n : 0);
+    return out;
+}
+
+Bytes WithBIH(const Bitmap& b, const Bytes& data)
+{
+    Bytes bie(JBIG_BIH_SIZE);
+    MakePageBIH(b.width, b.height, bie.data());
+    bie.insert(bie.end(), data.begin(), data.end());
+    return bie;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+bool HaveProgram(const char* name)
+{
+    std::string cmd = std::string("command -v ") + name + " >/dev/null 2>&1";
+    return system(cmd.c_str()) == 0;
+}
+} // namespace
+
+TEST(JbigAdapter, BIHOfAnA4PageAt600Dpi)
+{
+    unsigned char bih[JBIG_BIH_SIZE];
+    MakePageBIH(4992, 7040, bih);
+    const unsigned char want[] = {0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x13, 0x80, 0x00, 0x00,
+                                  0x1B, 0x80, 0x00, 0x00, 0x1B, 0x80, 0x00, 0x00, 0x00, 0x08};
+    EXPECT_EQ(0, memcmp(bih, want, sizeof want));
+}
+
+TEST(JbigAdapter, RoundTripsEveryKindOfPageBitForBit)
+{
+    const Bitmap pages[] = {WhiteBitmap(4992, 7040), TextBitmap(2496, 1024), NoiseBitmap(256, 96),
+                            HairlineBitmap(640, 320)};
+    for (const Bitmap& b : pages) {
+        long calls = 0;
+        Bytes data = Compress(b, &calls);
+        ASSERT_GE(data.size(), 2u);
+        EXPECT_EQ(data[data.size() - 2], 0xFF) << b.width;
+        EXPECT_EQ(data[data.size() - 1], 0x02) << b.width;
+        EXPECT_GE(calls, 2); // the BIH call plus at least one data piece
+
+        Bytes bie = WithBIH(b, data);
+        std::vector<char> image(b.bits.size(), 0x55);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        int rc = Tarsel_BIEDecoding(image.data(), reinterpret_cast<char*>(bie.data()), image.size(), bie.size());
+        std::string out = testing::internal::GetCapturedStdout();
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(rc, 0) << b.width;
+        EXPECT_EQ(0, memcmp(image.data(), b.bits.data(), image.size())) << b.width;
+        // Standard output carries the printer stream.
+        EXPECT_TRUE(out.empty());
+        EXPECT_NE(err.find("Tarsel_BIEDecoding :: Copy Memory over"), std::string::npos);
+    }
+    // A white page needs almost nothing.
+    EXPECT_LT(Compress(WhiteBitmap(4992, 7040)).size(), 100u);
+}
+
+TEST(JbigAdapter, NeverWritesPastItsRoomAndSaysWhatItNeeds)
+{
+    const Bitmap noise = NoiseBitmap(256, 64, 3);
+    Bytes data = Compress(noise);
+    ASSERT_GT(data.size(), noise.bits.size()); // noise codes larger than the bitmap
+
+    for (size_t room : {data.size() - 1, noise.bits.size(), (size_t)10}) {
+        Bytes in = noise.bits, out(room + 64, 0xEE);
+        long total = 0, calls = 0;
+        EXPECT_EQ(Tarsel_JBIGCompression(noise.width, noise.height, in.data(), out.data(), room, &total, &calls), -1);
+        EXPECT_EQ((size_t)total, data.size());
+        for (size_t i = room; i < out.size(); ++i)
+            ASSERT_EQ(out[i], 0xEE) << "room " << room << " byte " << i;
+    }
+    // Exactly the measured room is enough.
+    Bytes in = noise.bits, out(data.size());
+    long total = 0, calls = 0;
+    EXPECT_EQ(Tarsel_JBIGCompression(noise.width, noise.height, in.data(), out.data(), out.size(), &total, &calls),
+              (long)data.size());
+    EXPECT_EQ(out, data);
+
+    // A white page codes to 2 bytes, but its 20-byte BIH lands first.
+    Bitmap white = WhiteBitmap(32, 32);
+    Bytes small(19 + 8, 0xEE);
+    total = calls = 0;
+    EXPECT_EQ(Tarsel_JBIGCompression(32, 32, white.bits.data(), small.data(), 19, &total, &calls), -1);
+    EXPECT_EQ(total, JBIG_BIH_SIZE);
+    EXPECT_EQ(small[19], 0xEE);
+}
+
+TEST(JbigAdapter, CountersThatAreNotZeroMakeTheBIHCount)
+{
+    Bitmap b = TextBitmap(256, 128);
+    Bytes data = Compress(b);
+    Bytes in = b.bits, out(b.bits.size() * 2);
+    long total = 0, calls = 5;
+    long n = Tarsel_JBIGCompression(b.width, b.height, in.data(), out.data(), out.size(), &total, &calls);
+    ASSERT_EQ(n, (long)(JBIG_BIH_SIZE + data.size()));
+    Bytes bie = WithBIH(b, data);
+    EXPECT_EQ(0, memcmp(out.data(), bie.data(), bie.size()));
+}
+
+TEST(JbigAdapter, DecoderRefusesDamagedDataAndCopiesNothing)
+{
+    Bitmap b = TextBitmap(256, 64);
+    Bytes bie = WithBIH(b, Compress(b));
+    bie.resize(bie.size() - 2); // no end marker
+    std::vector<char> image(b.bits.size(), 0x55);
+    testing::internal::CaptureStderr();
+    int rc = Tarsel_BIEDecoding(image.data(), reinterpret_cast<char*>(bie.data()), image.size(), bie.size());
+    testing::internal::GetCapturedStderr();
+    EXPECT_NE(rc, 0);
+    EXPECT_EQ(image, std::vector<char>(b.bits.size(), 0x55));
+}
+
+// JBIG-KIT's own command-line coder, run with the printer's parameters, is the
+// independent reference: its file after the 20-byte BIH must equal ours.
+TEST(JbigAdapter, MatchesPbmtojbgAndJbgtopbm)
+{
+    if (!HaveProgram("pbmtojbg") || !HaveProgram("jbgtopbm"))
+        GTEST_SKIP() << "jbigkit-bin is not installed";
+    std::string dir = MakeTempDir("jbig");
+    const Bitmap pages[] = {WhiteBitmap(640, 480), TextBitmap(2496, 1024), NoiseBitmap(512, 128),
+                            HairlineBitmap(640, 320)};
+    int k = 0;
+    for (const Bitmap& b : pages) {
+        std::string pbm = dir + "/p" + std::to_string(k) + ".pbm", jbg = dir + "/p" + std::to_string(k) + ".jbg";
+        std::string back = dir + "/b" + std::to_string(k++) + ".pbm";
+        {
+            std::ofstream f(pbm, std::ios::binary);
+            f << "P4\n" << b.width << " " << b.height << "\n";
+            f.write(reinterpret_cast<const char*>(b.bits.data()), (std::streamsize)b.bits.size());
+        }
+        std::string cmd = "pbmtojbg -q -s " + std::to_string(b.height) + " -o 0 -p 8 -m 0 " + pbm + " " + jbg;
+        ASSERT_EQ(system(cmd.c_str()), 0) << cmd;
+        std::string ref = ReadFile(jbg);
+        Bytes data = Compress(b);
+        Bytes bie = WithBIH(b, data);
+        ASSERT_EQ(ref.size(), bie.size()) << b.width;
+        EXPECT_EQ(0, memcmp(ref.data(), bie.data(), bie.size())) << b.width;
+
+        // And JBIG-KIT's decoder program reads our BIE back to the bitmap.
+        std::string ours = dir + "/ours.jbg";
+        {
+            std::ofstream f(ours, std::ios::binary);
+            f.write(reinterpret_cast<const char*>(bie.data()), (std::streamsize)bie.size());
+        }
+        ASSERT_EQ(system(("jbgtopbm " + ours + " " + back).c_str()), 0);
+        std::string decoded = ReadFile(back);
+        ASSERT_GE(decoded.size(), b.bits.size());
+        EXPECT_EQ(0, memcmp(decoded.data() + decoded.size() - b.bits.size(), b.bits.data(), b.bits.size()));
+    }
+}
