@@ -6,6 +6,7 @@
 #include "page_record.h"
 #include "printer_output.h"
 #include "raster_reader.h"
+#include "spool_store.h"
 
 namespace {
 std::atomic<BOOL> gPipelineFailed{FALSE};
@@ -67,8 +68,9 @@ void* JbigThread(void* param)
         if (!record) {
             NotePipelineFailure("JbigThread::no memory for the page record", slot->PageIndex);
         } else {
-            // A spooled job appends the record to the spool file here instead.
-            if (!WritePageRecord(record, len))
+            BOOL sent = gSaveToFile.load(std::memory_order_acquire) ? SpoolPageRecord(record, len)
+                                                                     : WritePageRecord(record, len);
+            if (!sent)
                 NotePipelineFailure("JbigThread::the page record could not be written", slot->PageIndex);
             free(record);
         }

@@ -5,6 +5,7 @@
 
 #include "job_info.h"
 #include "page_pipeline.h"
+#include "page_record.h"
 #include "printer_output.h"
 #include "spool_store.h"
 
@@ -37,6 +38,38 @@ BOOL SendSpooledRecord(DWORD index, const char* who)
     return ok;
 }
 } // namespace
+
+BOOL PJL_SaveBlankPage(BYTE* jobID, DWORD page_index, cups_page_header2_t inheader)
+{
+    DbgMsg("PJL_SaveBlankPage::In");
+    // A slot of its own with no bitmap: the header writer counts 0 black dots.
+    JobInfo blank;
+    InitJobSlot(&blank, page_index);
+    strncpy(blank.jobID, reinterpret_cast<const char*>(jobID), JOB_ID_SIZE - 1);
+    blank.inheader = inheader;
+    blank.finish.store(SLOT_TAKEN, std::memory_order_relaxed);
+    blank.page_width = (inheader.cupsWidth + 31) & ~(DWORD)31;
+    blank.page_height = (inheader.cupsHeight + 31) & ~(DWORD)31;
+    DbgMsg("PJL_SaveBlankPage::page_width = %d", (int)blank.page_width);
+    DbgMsg("PJL_SaveBlankPage::page_height = %d", (int)blank.page_height);
+    blank.linebyte = GetBMPBytesPerLine(1, (LONG)blank.page_width);
+    DbgMsg("PJL_SaveBlankPage::linebyte = %d", (int)blank.linebyte);
+    blank.pagesize = blank.linebyte * blank.page_height;
+    DbgMsg("PJL_SaveBlankPage::pagesize = %d bytes", (int)blank.pagesize);
+
+    // ESC E, the page header, and SDNORM alone: a stripe with no coded data.
+    char record[BLANK_RECORD_SIZE];
+    record[0] = 0x1B;
+    record[1] = 0x45;
+    PJL_WritePageHeader(&blank, record + 2, 2);
+    DbgMsg("PJL_SaveBlankPage::PJL_WritePageHeader");
+    record[34] = (char)0xFF;
+    record[35] = 0x02;
+    DbgMsg("PJL_SaveBlankPage::Total pages %d", (int)SpoolPageCount());
+    BOOL ok = SpoolAppend(record, BLANK_RECORD_SIZE);
+    DbgMsg("PJL_SaveBlankPage::Out");
+    return ok;
+}
 
 BOOL PJL_FlushPage(DWORD* finishpage, BOOL bPairs)
 {

@@ -8,9 +8,12 @@
 
 #include "velorin.h"
 
+#define BLANK_RECORD_SIZE 36
+
 // Appends a blank page record (the geometry and media of inheader, the last
 // page's header) as page page_index, so that the last duplex pair is whole.
-// Main thread only, after the compression thread has stopped.
+// Main thread only, after the compression thread has stopped. FALSE when
+// the spool file could not take it.
 BOOL PJL_SaveBlankPage(BYTE* jobID, DWORD page_index, cups_page_header2_t inheader);
 
 // Sends the spooled pages from *finishpage on that are ready and advances
