@@ -353,3 +353,39 @@ TEST_F(SpoolStore, CancelStopsFlushAndReplay)
     EXPECT_TRUE(out.empty());
     EXPECT_EQ(finished, 0u);
 }
+
+TEST_F(SpoolStore, BlankPageIsA36ByteRecordWithTheLastPagesGeometry)
+{
+    std::string rec = MakeRecord(0, 40);
+    ASSERT_TRUE(SpoolAppend(rec.data(), (DWORD)rec.size()));
+    cups_page_header2_t h;
+    memset(&h, 0, sizeof h);
+    h.cupsWidth = 2479;
+    h.cupsHeight = 3508;
+    h.PageSize[0] = 595;
+    h.PageSize[1] = 842;
+    h.cupsMediaType = 2;
+    h.MediaPosition = 1;
+    BYTE jobID[] = "17";
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(PJL_SaveBlankPage(jobID, 1, h));
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("DEBUG: PJL_SaveBlankPage::linebyte = 312 ---------->"), std::string::npos);
+    EXPECT_NE(log.find("DEBUG: PJL_SaveBlankPage::Total pages 1 ---------->"), std::string::npos);
+    EXPECT_EQ(SpoolPageCount(), 2u);
+
+    std::string file = ReadFile(gSpolFileName);
+    ASSERT_EQ(file.size(), 8 + 4 + rec.size() + 4 + 36);
+    std::string blank = file.substr(8 + 4 + rec.size());
+    EXPECT_EQ(blank.substr(0, 10), std::string("\x24\0\0\0\x1B\x45GDI\0", 10));
+    EXPECT_EQ(LE32(blank, 4 + 2 + 4), 2496u);            // width
+    EXPECT_EQ(LE32(blank, 4 + 2 + 8), 3520u);            // height
+    EXPECT_EQ(LE32(blank, 4 + 2 + 12), 312u * 3520u);    // one-bit data size
+    EXPECT_EQ(LE32(blank, 4 + 2 + 16), 2u);              // compressed size
+    EXPECT_EQ(LE32(blank, 4 + 2 + 20), 0u);              // black dots
+    EXPECT_EQ((BYTE)blank[4 + 2 + 24], 2);               // A4
+    EXPECT_EQ((BYTE)blank[4 + 2 + 25], 17);              // thick
+    EXPECT_EQ((BYTE)blank[4 + 2 + 26], 1);               // tray
+    EXPECT_EQ(blank.substr(4 + 34), std::string("\xFF\x02", 2));
+    EXPECT_EQ(ReadBack(1), blank.substr(4));
+}
