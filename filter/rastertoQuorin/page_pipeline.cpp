@@ -66,14 +66,18 @@ void* ImageProcThread(void* param)
     pthread_exit(reinterpret_cast<void*>(1));
 }
 
-void* JbigThread(void* param)
+void LogRing(const JobInfo* jobMem)
 {
-    JobInfo* jobMem = static_cast<JobInfo*>(param);
-    DWORD jobtick = GetTickCount();
     for (int i = 0; i < MAX_JOB_SLOTS; ++i) {
         DbgMsg("JbigThread::[%d]finish = %d", i, (int)jobMem[i].finish.load(std::memory_order_acquire));
         DbgMsg("JbigThread::[%d]PageIndex = %d", i, (int)jobMem[i].PageIndex);
     }
+}
+
+void* JbigThread(void* param)
+{
+    JobInfo* jobMem = static_cast<JobInfo*>(param);
+    DWORD jobtick = GetTickCount();
     DWORD CurrentPage = 0;
     while (!gJbigThreadExit.load(std::memory_order_acquire)) {
         DWORD index = CurrentPage % (DWORD)gMAX_THREAD.load(std::memory_order_acquire);
