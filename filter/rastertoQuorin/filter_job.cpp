@@ -118,6 +118,7 @@ BOOL OpenJob(FilterJob* job, int argc, char** argv)
 
 BOOL StartCompressionThread(FilterJob* job)
 {
+    LogRing(job->lpJob);
     int rc = pthread_create(&job->id, nullptr, JbigThread, job->lpJob);
     if (rc != 0) {
         DbgMsg("main::pthread_create JbigThread failed: %s", strerror(rc));

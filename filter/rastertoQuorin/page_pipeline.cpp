@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "page_record.h"
+#include "velorin.h"
 #include "printer_output.h"
 #include "raster_reader.h"
 #include "spool_store.h"
@@ -23,9 +24,33 @@ void NotePipelineFailure(const char* what, DWORD pageIndex)
     gPipelineFailed.store(TRUE, std::memory_order_release);
 }
 
-void ProcessPageImage(JobInfo* /*lpJob*/)
+namespace {
+// The density the printer description defaults to; a raster made without it
+// carries none.
+const unsigned kDefaultDensity = 3;
+} // namespace
+
+void ProcessPageImage(JobInfo* lpJob)
 {
-    // Image processing plugs in here.
+    cups_page_header2_t* h = &lpJob->inheader;
+    // Density 0 would leave the page unscreened and send gray bytes as bits.
+    if ((int)h->cupsCompression < 1) {
+        DbgMsg("ImageProcThread::density %d not set, screening with %u", (int)h->cupsCompression,
+               kDefaultDensity);
+        h->cupsCompression = kDefaultDensity;
+    }
+    if (PageNeedsBorderQuality(h))
+        DoBorderQuality(lpJob);
+    else
+        ApplyHalftone(lpJob);
+    // The screen leaves 1 for light; the printer prints 1 as black. Gray and
+    // one-bit pages are inverted too, so they do not print as negatives.
+    if (PageIsOneBit(lpJob))
+        DoNegative(lpJob, 0);
+    if (h->cupsInteger[2] != 0)
+        DoMirror(lpJob);
+    if (h->cupsInteger[1] != 0)
+        DoNegative(lpJob, 0);
 }
 
 void* ImageProcThread(void* param)
@@ -42,14 +67,18 @@ void* ImageProcThread(void* param)
     pthread_exit(reinterpret_cast<void*>(1));
 }
 
-void* JbigThread(void* param)
+void LogRing(const JobInfo* jobMem)
 {
-    JobInfo* jobMem = static_cast<JobInfo*>(param);
-    DWORD jobtick = GetTickCount();
     for (int i = 0; i < MAX_JOB_SLOTS; ++i) {
         DbgMsg("JbigThread::[%d]finish = %d", i, (int)jobMem[i].finish.load(std::memory_order_acquire));
         DbgMsg("JbigThread::[%d]PageIndex = %d", i, (int)jobMem[i].PageIndex);
     }
+}
+
+void* JbigThread(void* param)
+{
+    JobInfo* jobMem = static_cast<JobInfo*>(param);
+    DWORD jobtick = GetTickCount();
     DWORD CurrentPage = 0;
     while (!gJbigThreadExit.load(std::memory_order_acquire)) {
         DWORD index = CurrentPage % (DWORD)gMAX_THREAD.load(std::memory_order_acquire);
@@ -64,8 +93,10 @@ void* JbigThread(void* param)
             continue;
         }
         DWORD len = 0;
-        BYTE* record = BuildPageRecord(slot, &len);
-        if (!record) {
+        BYTE* record = PageIsOneBit(slot) ? BuildPageRecord(slot, &len) : nullptr;
+        if (!PageIsOneBit(slot)) {
+            NotePipelineFailure("JbigThread::page was not screened, not sent", slot->PageIndex);
+        } else if (!record) {
             NotePipelineFailure("JbigThread::no memory for the page record", slot->PageIndex);
         } else {
             BOOL sent = gSaveToFile.load(std::memory_order_acquire) ? SpoolPageRecord(record, len)

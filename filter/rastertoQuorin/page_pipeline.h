@@ -10,11 +10,22 @@
 // Thread entry of a page worker; param is the page's slot.
 void* ImageProcThread(void* param);
 
+// The ring as the compression thread starts on it. Logged by main before the
+// thread starts: main fills slots while the thread runs.
+void LogRing(const JobInfo* jobMem);
+
 // Thread entry of the compression thread; param is the first slot of the ring.
 void* JbigThread(void* param);
 
 // The image processing a worker runs on its slot (also usable inline).
 void ProcessPageImage(JobInfo* lpJob);
+
+// TRUE once the screen has turned the slot's page into one bit per pixel;
+// a page that is still gray must never be compressed.
+inline BOOL PageIsOneBit(const JobInfo* lpJob)
+{
+    return lpJob->page_width && lpJob->linebyte == lpJob->page_width / 8 ? TRUE : FALSE;
+}
 
 // TRUE once any page was lost inside the pipeline (no memory, a page that
 // could not be screened, a failed write): the job must not report success.

@@ -1,0 +1,383 @@
+// Border quality: finds the dark side of light-to-dark edges with a 3 x 3 edge
+// filter and forces those pixels dark in the screened page.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "halftone.h"
+#include "job_info.h"
+
+namespace {
+int FilterArray[9] = {2, 1, 2, 1, -12, 1, 2, 1, 2};
+const short ArrayWidth = 3;
+const WORD kFilterBits = 8;
+const int kLineartThreshold = 220;
+
+// The filter and the line-art conversion keep sizes in 16 bits (the filter's
+// right-edge test signed), which bounds the pages they can take.
+const DWORD kMaxWidth16 = 32767;
+const DWORD kMaxHeight16 = 65534;
+
+bool Within16BitRange(const JobInfo* lpJob)
+{
+    return lpJob->page_width <= kMaxWidth16 && lpJob->page_height <= kMaxHeight16;
+}
+
+// ---- 3 x 3 filter ------------------------------------------------------
+// up, mid, down: unfiltered lines around the output line (replicated at the
+// top and bottom). Column edges see themselves in place of the missing
+// neighbour. The fast paths accumulate in Acc, which the caller has shown
+// cannot overflow; the result equals the exact 64-bit sum.
+
+template <typename Acc>
+inline BYTE Clamp255(Acc v)
+{
+    return (BYTE)std::min<Acc>(std::max<Acc>(v, 0), 255);
+}
+
+inline int64_t Tap9(const int* w, const BYTE* up, const BYTE* mid, const BYTE* down, DWORD l, DWORD c,
+                    DWORD r)
+{
+    return (int64_t)w[0] * up[l] + (int64_t)w[1] * up[c] + (int64_t)w[2] * up[r] +
+           (int64_t)w[3] * mid[l] + (int64_t)w[4] * mid[c] + (int64_t)w[5] * mid[r] +
+           (int64_t)w[6] * down[l] + (int64_t)w[7] * down[c] + (int64_t)w[8] * down[r];
+}
+
+inline BYTE FilterPixelExact(const int* w, int divisor, const BYTE* up, const BYTE* mid,
+                             const BYTE* down, DWORD x, DWORD width)
+{
+    DWORD l = x > 0 ? x - 1 : x;
+    DWORD r = x + 1 < width ? x + 1 : x;
+    int64_t v = Tap9(w, up, mid, down, l, x, r) / divisor;
+    return Clamp255<int64_t>(v);
+}
+
+// Interior pixels 1 .. width-2, no branches in the loop.
+template <typename Acc, bool kDivide>
+void FilterInterior(const int* wi, int divisor, const BYTE* __restrict up, const BYTE* __restrict mid,
+                    const BYTE* __restrict down, BYTE* __restrict out, DWORD width)
+{
+    const Acc w0 = (Acc)wi[0], w1 = (Acc)wi[1], w2 = (Acc)wi[2], w3 = (Acc)wi[3], w4 = (Acc)wi[4],
+              w5 = (Acc)wi[5], w6 = (Acc)wi[6], w7 = (Acc)wi[7], w8 = (Acc)wi[8];
+    const Acc d = (Acc)divisor;
+    for (DWORD x = 1; x + 1 < width; ++x) {
+        Acc s = (Acc)(w0 * up[x - 1] + w1 * up[x] + w2 * up[x + 1] + w3 * mid[x - 1] + w4 * mid[x] +
+                      w5 * mid[x + 1] + w6 * down[x - 1] + w7 * down[x] + w8 * down[x + 1]);
+        if (kDivide)
+            s = (Acc)(s / d);
+        out[x] = Clamp255<Acc>(s);
+    }
+}
+
+// The same for kernels symmetric about both axes (as the edge filter is):
+// the lines above and below are added first, which halves the multiplies.
+template <typename Acc, bool kDivide>
+void FilterInteriorSymmetric(const int* wi, int divisor, const BYTE* __restrict up,
+                             const BYTE* __restrict mid, const BYTE* __restrict down,
+                             BYTE* __restrict out, DWORD width, Acc* __restrict cols)
+{
+    const Acc corner = (Acc)wi[0], vertical = (Acc)wi[1], side = (Acc)wi[3], centre = (Acc)wi[4];
+    const Acc d = (Acc)divisor;
+    for (DWORD x = 0; x < width; ++x)
+        cols[x] = (Acc)(up[x] + down[x]);
+    for (DWORD x = 1; x + 1 < width; ++x) {
+        Acc s = (Acc)(corner * (cols[x - 1] + cols[x + 1]) + vertical * cols[x] +
+                      side * (mid[x - 1] + mid[x + 1]) + centre * mid[x]);
+        if (kDivide)
+            s = (Acc)(s / d);
+        out[x] = Clamp255<Acc>(s);
+    }
+}
+
+enum class FilterPath { Int16, Int32, Exact };
+
+struct Kernel {
+    const int* w;
+    int divisor;
+    FilterPath path;
+    bool symmetric;
+};
+
+Kernel MakeKernel(const int* w, int divisor)
+{
+    int64_t reach = 0; // largest |sum| for 8-bit input
+    for (int i = 0; i < 9; ++i)
+        reach += 255 * std::abs((int64_t)w[i]);
+    FilterPath path = reach <= 32767 ? FilterPath::Int16
+                      : reach <= 0x7FFFFFFF ? FilterPath::Int32
+                                            : FilterPath::Exact;
+    bool symmetric = w[0] == w[2] && w[0] == w[6] && w[0] == w[8] && w[1] == w[7] && w[3] == w[5];
+    return Kernel{w, divisor, path, symmetric};
+}
+
+template <typename Acc>
+void FilterInteriorAs(const Kernel& k, const BYTE* up, const BYTE* mid, const BYTE* down, BYTE* out,
+                      DWORD width, void* cols)
+{
+    Acc* c = static_cast<Acc*>(cols);
+    if (k.symmetric && k.divisor == 1)
+        FilterInteriorSymmetric<Acc, false>(k.w, 1, up, mid, down, out, width, c);
+    else if (k.symmetric)
+        FilterInteriorSymmetric<Acc, true>(k.w, k.divisor, up, mid, down, out, width, c);
+    else if (k.divisor == 1)
+        FilterInterior<Acc, false>(k.w, 1, up, mid, down, out, width);
+    else
+        FilterInterior<Acc, true>(k.w, k.divisor, up, mid, down, out, width);
+}
+
+// cols: scratch of `width` 32-bit values.
+void FilterLine(const Kernel& k, const BYTE* up, const BYTE* mid, const BYTE* down, BYTE* out,
+                DWORD width, void* cols)
+{
+    if (k.path == FilterPath::Exact || width < 3) {
+        for (DWORD x = 0; x < width; ++x)
+            out[x] = FilterPixelExact(k.w, k.divisor, up, mid, down, x, width);
+        return;
+    }
+    out[0] = FilterPixelExact(k.w, k.divisor, up, mid, down, 0, width);
+    out[width - 1] = FilterPixelExact(k.w, k.divisor, up, mid, down, width - 1, width);
+    if (k.path == FilterPath::Int16)
+        FilterInteriorAs<int16_t>(k, up, mid, down, out, width, cols);
+    else
+        FilterInteriorAs<int32_t>(k, up, mid, down, out, width, cols);
+}
+
+// ---- Line-art ------------------------------------------------------------
+
+// One line of the mask: bit set where gray > limit. mark: `pixels` bytes of scratch.
+void LineartLine(const BYTE* gray, BYTE limit, DWORD linebytes, BYTE* __restrict mark,
+                 BYTE* out)
+{
+    const DWORD pixels = linebytes * 8;
+    for (DWORD x = 0; x < pixels; ++x)
+        mark[x] = gray[x] > limit;
+    for (DWORD j = 0; j < linebytes; ++j)
+        out[j] = PackEight(mark + 8 * j);
+}
+} // namespace
+
+WORD ApplyFilter3x3(JobInfo* lpJob, BYTE* lpbuf, WORD bits, int* filterArray, short filterArrayWidth)
+{
+    DWORD tick = GetTickCount();
+    const WORD width = (WORD)lpJob->page_width;
+    const WORD height = (WORD)lpJob->page_height;
+    DbgMsg("ApplyFilter3x3 In, width = %d, height = %d, lines = %d, bits = %d, ArrayWidth = %d", width,
+           height, height, bits, filterArrayWidth);
+    // Only 3 x 3 kernels on one byte per pixel are supported; anything else
+    // would read past the kernel or the lines.
+    if (bits != kFilterBits || filterArrayWidth != 3 || !filterArray || !lpbuf ||
+        !Within16BitRange(lpJob)) {
+        DbgMsg("ApplyFilter3x3::Argument Incorrect");
+        return 0;
+    }
+
+    int64_t sum = 0;
+    for (int i = 0; i < filterArrayWidth; ++i) {
+        for (int j = 0; j < filterArrayWidth; ++j) {
+            int m = filterArray[3 * i + j];
+            DbgMsg("ApplyFilter3x3::Matrix[i][j] = %d", m);
+            DbgMsg("ApplyFilter3x3::filterArray = %d", filterArray[i * filterArrayWidth + j]);
+            sum += m;
+        }
+    }
+    const int MatrixCount = (int)std::min<int64_t>(std::max<int64_t>(sum, 1), 0x7FFFFFFF);
+    DbgMsg("ApplyFilter3x3::MatrixCount = %d", MatrixCount);
+
+    const int KeepMatrixLines = (filterArrayWidth / 2) * 2;
+    const int HelfKeepMatrixLines = KeepMatrixLines / 2;
+    // Lines are filtered in place top to bottom, so only the unfiltered copy
+    // of the line above and of the current line is kept, not the whole page.
+    DbgMsg("ApplyFilter3x3::Allocate s_imgbuf");
+    const DWORD bufsize = 2 * (DWORD)width + (DWORD)width * sizeof(int32_t);
+    DbgMsg("ApplyFilter3x3::bufsize = %d", (int)bufsize);
+    if (width == 0 || height == 0)
+        return height;
+    BYTE* s_imgbuf = static_cast<BYTE*>(malloc(bufsize));
+    if (!s_imgbuf)
+        return 0;
+
+    DbgMsg("ApplyFilter3x3::First Block");
+    DbgMsg("ApplyFilter3x3::HelfKeepMatrixLines = %d, line_bytes = %d, lines = %d", HelfKeepMatrixLines,
+           width, height);
+    DbgMsg("ApplyFilter3x3::Last Block");
+    const WORD lines = (WORD)(height + HelfKeepMatrixLines);
+    DbgMsg("ApplyFilter3x3::HelfKeepMatrixLines = %d, lines = %d", HelfKeepMatrixLines, lines);
+
+    const Kernel kernel = MakeKernel(filterArray, MatrixCount);
+    void* cols = s_imgbuf; // 32-bit scratch first, where it is aligned
+    BYTE* above = s_imgbuf + (DWORD)width * sizeof(int32_t); // unfiltered line y - 1
+    BYTE* current = above + width;                            // unfiltered line y
+    for (DWORD y = 0; y < height; ++y) {
+        BYTE* line = lpbuf + y * width;
+        memcpy(current, line, width);
+        const BYTE* up = y == 0 ? current : above;
+        const BYTE* down = y + 1 < height ? line + width : current;
+        FilterLine(kernel, up, current, down, line, width, cols);
+        std::swap(above, current);
+    }
+
+    DbgMsg("ApplyFilter3x3::Final Copy Memory");
+    free(s_imgbuf);
+    DbgMsg("ApplyFilter3x3 Out, Tick = %d", (int)(DWORD)(GetTickCount() - tick));
+    return height;
+}
+
+void GrayToLineart(JobInfo* lpJob, BYTE* lpbuf, int threshold)
+{
+    DWORD tick = GetTickCount();
+    const WORD width = (WORD)lpJob->page_width;
+    const WORD high = (WORD)lpJob->page_height;
+    const WORD linebytes = (WORD)(width / 8);
+    DbgMsg("GrayToLineart In, threshold = %d", threshold);
+    if (!lpbuf || !Within16BitRange(lpJob)) {
+        DbgMsg("GrayToLineart::Argument Incorrect");
+        return;
+    }
+    // Line y packs into bytes before gray line y ends, and gray line y is
+    // read whole before it is written, so the page is packed in place.
+    BYTE* s_Buf = static_cast<BYTE*>(malloc((size_t)width + 8));
+    if (!s_Buf)
+        return; // the mask area stays as it was
+    // Pixels past the last whole byte of a line have no place in it.
+    for (DWORD y = 0; y < high; ++y) {
+        const BYTE* gray = lpbuf + y * (DWORD)width;
+        BYTE* out = lpbuf + y * (DWORD)linebytes;
+        if (threshold < 0)
+            memset(out, 0xFF, linebytes);
+        else if (threshold >= 255)
+            memset(out, 0, linebytes);
+        else
+            LineartLine(gray, (BYTE)threshold, linebytes, s_Buf, out);
+    }
+    free(s_Buf);
+    DbgMsg("GrayToLineart Out, Tick = %d", (int)(DWORD)(GetTickCount() - tick));
+}
+
+namespace {
+// Screens the page (1 = light) and clears the bits of the edge mask, the
+// mask page having `maskStride` bytes a line.
+void MergeEdges(JobInfo* lpJob, const BYTE* maskPage, DWORD maskStride)
+{
+    const DWORD BWlinebytes = lpJob->page_width >> 3;
+    const DWORD page_height = lpJob->page_height;
+    DbgMsg("DoBorderQuality::Merge Halftone and Filter");
+    DbgMsg("DoBorderQuality::BWlinebytes = %d", (int)BWlinebytes);
+    DbgMsg("DoBorderQuality::lpJob->page_height = %d", (int)page_height);
+    DbgMsg("DoBorderQuality::bufsize = %d", (int)(BWlinebytes * page_height));
+    BYTE* page = SlotBuffer(lpJob);
+    // Line by line with each page's own stride; for widths that are multiples
+    // of 32 both strides equal BWlinebytes.
+    for (DWORD y = 0; y < page_height; ++y) {
+        BYTE* screened = page + (size_t)y * lpJob->linebyte;
+        const BYTE* mask = maskPage + (size_t)y * maskStride;
+        for (DWORD i = 0; i < BWlinebytes; ++i)
+            screened[i] &= (BYTE)~mask[i];
+    }
+}
+
+// The step as a sequence of whole-page passes over a working copy: filter,
+// line-art, halftone, merge. Used for pages whose lines are not laid out as
+// the streaming pass expects.
+BOOL BorderQualityByPages(JobInfo* lpJob)
+{
+    const DWORD width = lpJob->page_width;
+    const DWORD size = width * lpJob->page_height;
+    BYTE* lpbuf = static_cast<BYTE*>(malloc((size_t)size + 1));
+    if (!lpbuf)
+        return FALSE;
+    DbgMsg("DoBorderQuality::Copy Image Data");
+    // Line by line at the page's own stride: shorter gray lines are not read
+    // past their end (the rest of the copy's line is white).
+    const BYTE* page = SlotBuffer(lpJob);
+    const DWORD stride = lpJob->linebyte;
+    const DWORD copied = std::min(width, stride);
+    for (DWORD y = 0; y < lpJob->page_height; ++y) {
+        memcpy(lpbuf + (size_t)y * width, page + (size_t)y * stride, copied);
+        memset(lpbuf + (size_t)y * width + copied, 255, width - copied);
+    }
+    DbgMsg("DoBorderQuality::Apply Filter");
+    ApplyFilter3x3(lpJob, lpbuf, kFilterBits, FilterArray, ArrayWidth);
+    DbgMsg("DoBorderQuality::Convert to Lineart");
+    GrayToLineart(lpJob, lpbuf, kLineartThreshold);
+    // A failed halftone leaves the page gray: nothing to merge into.
+    if (ApplyHalftone(lpJob))
+        MergeEdges(lpJob, lpbuf, lpJob->page_width >> 3);
+    free(lpbuf);
+    return TRUE;
+}
+
+// The same result in one pass down the page with a few lines of memory: for
+// each line, filter it from the unfiltered lines around it, convert to
+// line-art, screen it and merge, writing the one-bit line over gray lines
+// that are no longer needed. A page-sized working copy would cost more in
+// page faults than all the arithmetic.
+BOOL BorderQualityStreaming(JobInfo* lpJob)
+{
+    const DWORD width = lpJob->page_width;
+    const DWORD height = lpJob->page_height;
+    const DWORD BWlinebytes = width >> 3;
+    BYTE* work = static_cast<BYTE*>(malloc((size_t)width * (4 + sizeof(int32_t)) + BWlinebytes + 1));
+    if (!work)
+        return FALSE;
+    void* cols = work;                               // filter scratch, aligned
+    BYTE* above = work + width * sizeof(int32_t);    // unfiltered line y - 1
+    BYTE* current = above + width;                   // unfiltered line y
+    BYTE* filtered = current + width;                // line y through the edge filter
+    BYTE* flags = filtered + width;                  // line-art comparison results
+    BYTE* edges = flags + width;                     // line-art of line y
+
+    DbgMsg("DoBorderQuality::Apply Filter");
+    const Kernel kernel = MakeKernel(FilterArray, 1);
+    DbgMsg("DoBorderQuality::Convert to Lineart");
+    HalftoneScreen hs;
+    if (HalftoneBegin(lpJob, &hs)) {
+        DbgMsg("DoBorderQuality::Merge Halftone and Filter");
+        DbgMsg("DoBorderQuality::BWlinebytes = %d", (int)BWlinebytes);
+        DbgMsg("DoBorderQuality::lpJob->page_height = %d", (int)height);
+        DbgMsg("DoBorderQuality::bufsize = %d", (int)(BWlinebytes * height));
+        BYTE* page = SlotBuffer(lpJob);
+        for (DWORD y = 0; y < height; ++y) {
+            BYTE* line = page + (size_t)y * width;
+            memcpy(current, line, width);
+            const BYTE* up = y == 0 ? current : above;
+            const BYTE* down = y + 1 < height ? line + width : current;
+            FilterLine(kernel, up, current, down, filtered, width, cols);
+            LineartLine(filtered, (BYTE)kLineartThreshold, BWlinebytes, flags, edges);
+            // One-bit lines 0..y cover only gray lines 0..y, and lines y - 1
+            // and y are kept aside, so every gray line still to be read is intact.
+            BYTE* out = page + (size_t)y * hs.linebyteHft;
+            HalftoneLine(&hs, y, current, out);
+            for (DWORD i = 0; i < BWlinebytes; ++i)
+                out[i] &= (BYTE)~edges[i];
+            std::swap(above, current);
+        }
+        HalftoneEnd(lpJob, &hs, TRUE);
+    }
+    free(work);
+    return TRUE;
+}
+} // namespace
+
+BOOL DoBorderQuality(JobInfo* lpJob)
+{
+    DWORD tick = GetTickCount();
+    BOOL rc = FALSE;
+    const DWORD page_width = lpJob->page_width;
+    const DWORD page_height = lpJob->page_height;
+    DbgMsg("DoBorderQuality In, imgWidth = %d, imgHeight = %d", (int)page_width, (int)page_height);
+
+    if (!SlotBuffer(lpJob)) {
+        DbgMsg("DoBorderQuality::no page");
+    } else if (!Within16BitRange(lpJob)) {
+        // Too large for the edge filter: screen without reinforcing edges.
+        DbgMsg("DoBorderQuality::page outside the range of the edge filter");
+        ApplyHalftone(lpJob);
+        rc = TRUE;
+    } else if (lpJob->linebyte == page_width && page_width % 32 == 0) {
+        rc = BorderQualityStreaming(lpJob);
+    } else {
+        rc = BorderQualityByPages(lpJob);
+    }
+    DbgMsg("DoBorderQuality Out, using %f sec, rc = %d", (double)TickSeconds(tick), rc);
+    return rc;
+}

@@ -1,0 +1,33 @@
+// Reads a printer stream back into page bitmaps, for tests that check what
+// the printer would print.
+#ifndef QUORIN_DECODED_JOB_H
+#define QUORIN_DECODED_JOB_H
+
+#include <string>
+#include <vector>
+
+#include "stream_parser.h"
+
+struct DecodedPage {
+    StreamPage info;
+    std::vector<uint8_t> bits; // height rows of width/8 bytes, MSB leftmost, 1 = black
+
+    bool Black(unsigned x, unsigned y) const
+    {
+        return (bits[(size_t)y * (info.width / 8) + x / 8] >> (7 - x % 8)) & 1;
+    }
+};
+
+struct DecodedJob {
+    StreamReport report;
+    std::vector<DecodedPage> pages;
+    bool ok = false; // the stream passed every check of the decoder
+};
+
+DecodedJob DecodeJob(const std::string& stream);
+
+// Black bars a numbered test page carries at its top (see MakeNumberedPage):
+// runs of lines black over the whole bar span.
+int CountBars(const DecodedPage& page, unsigned cupsWidth, unsigned cupsHeight);
+
+#endif

@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "decoded_job.h"
+#include "filter_process.h"
+#include "jbig_adapter.h"
+#include "test_pages.h"
+
+namespace {
+ProcessResult RunJob(const std::string& tag, const std::vector<TestPage>& pages,
+                     const std::vector<std::string>& env = {})
+{
+    std::string path = MakeTempDir(tag) + "/job.ras";
+    EXPECT_TRUE(WriteRasterFile(path, pages));
+    return RunFilterOnFile(path, "", env);
+}
+
+// Exactly the pixels inside the rectangle are black.
+void ExpectOnlyRectangle(const DecodedPage& p, unsigned x0, unsigned y0, unsigned w, unsigned h,
+                         const std::string& what)
+{
+    uint64_t wrong = 0;
+    for (unsigned y = 0; y < p.info.height; ++y)
+        for (unsigned x = 0; x < p.info.width; ++x)
+            wrong += p.Black(x, y) != (x >= x0 && x < x0 + w && y >= y0 && y < y0 + h);
+    EXPECT_EQ(wrong, 0u) << what;
+    EXPECT_EQ(p.info.blackDots, (uint64_t)w * h) << what;
+}
+
+std::vector<int> BarsOfEachPage(const DecodedJob& job, unsigned w, unsigned h)
+{
+    std::vector<int> bars;
+    for (const DecodedPage& p : job.pages)
+        bars.push_back(CountBars(p, w, h));
+    return bars;
+}
+} // namespace
+
+TEST(PrintJobs, PagesArriveCompleteAndInOrder)
+{
+    for (unsigned count : {1u, 3u, 20u}) {
+        cups_page_header2_t h = MakePageHeader(320, 400);
+        std::vector<TestPage> pages;
+        for (unsigned k = 1; k <= count; ++k)
+            pages.push_back(MakeNumberedPage(h, k));
+        ProcessResult r = RunJob("order", pages);
+        ASSERT_EQ(r.status, 0) << r.err;
+        DecodedJob job = DecodeJob(r.out);
+        EXPECT_TRUE(job.ok) << (job.report.problems.empty() ? "" : job.report.problems[0]);
+        std::vector<int> want;
+        for (unsigned k = 1; k <= count; ++k)
+            want.push_back((int)k);
+        EXPECT_EQ(BarsOfEachPage(job, 320, 400), want) << count << " pages";
+        EXPECT_TRUE(job.report.hasTrailer);
+    }
+}
+
+TEST(PrintJobs, SlowFirstPageStillComesFirst)
+{
+    // Page 1 takes far longer to process than the small pages behind it.
+    cups_page_header2_t big = MakePageHeader(4960, 3000);
+    cups_page_header2_t small = MakePageHeader(256, 256);
+    ProcessResult r = RunJob("slowfirst", {MakePhotoPage(big), MakeNumberedPage(small, 2),
+                                           MakeNumberedPage(small, 3)});
+    ASSERT_EQ(r.status, 0);
+    DecodedJob job = DecodeJob(r.out);
+    ASSERT_TRUE(job.ok);
+    ASSERT_EQ(job.pages.size(), 3u);
+    EXPECT_EQ(job.pages[0].info.width, 4960u);
+    EXPECT_EQ(CountBars(job.pages[1], 256, 256), 2);
+    EXPECT_EQ(CountBars(job.pages[2], 256, 256), 3);
+}
+
+TEST(PrintJobs, OneSlotRingStillPrintsEveryPage)
+{
+    cups_page_header2_t h = MakePageHeader(256, 320);
+    std::vector<TestPage> pages;
+    for (unsigned k = 1; k <= 5; ++k)
+        pages.push_back(MakeNumberedPage(h, k));
+    ProcessResult r = RunJob("oneslot", pages, {"QUORIN_TEST_FREE_MEMORY=1"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("DEBUG: gMAX_THREAD = 1 ---------->"), std::string::npos);
+    EXPECT_EQ(BarsOfEachPage(DecodeJob(r.out), 256, 320), (std::vector<int>{1, 2, 3, 4, 5}));
+}
+
+TEST(PrintJobs, EveryDepthPrintsTheRectangleRightWayUp)
+{
+    struct Layout {
+        unsigned bits;
+        cups_cspace_t space;
+    } layouts[] = {{24, CUPS_CSPACE_RGB}, {32, CUPS_CSPACE_RGBW}, {8, CUPS_CSPACE_W},
+                   {8, CUPS_CSPACE_SW},   {8, CUPS_CSPACE_K},     {1, CUPS_CSPACE_W},
+                   {1, CUPS_CSPACE_K}};
+    std::vector<TestPage> pages;
+    for (const Layout& l : layouts) {
+        TestPage p = MakeWhitePage(MakePageHeader(200, 90, l.bits, l.space));
+        FillRect(&p, 40, 20, 72, 30, 0);
+        pages.push_back(p);
+    }
+    // A white page has no black dot at all.
+    pages.push_back(MakeWhitePage(MakePageHeader(200, 90)));
+    ProcessResult r = RunJob("depths", pages);
+    ASSERT_EQ(r.status, 0) << r.err;
+    DecodedJob job = DecodeJob(r.out);
+    ASSERT_TRUE(job.ok);
+    ASSERT_EQ(job.pages.size(), pages.size());
+    for (size_t i = 0; i < std::size(layouts); ++i)
+        ExpectOnlyRectangle(job.pages[i], 40, 20, 72, 30,
+                            "bits " + std::to_string(layouts[i].bits) + " space " +
+                                std::to_string(layouts[i].space));
+    EXPECT_EQ(job.pages.back().info.blackDots, 0u);
+}
+
+TEST(PrintJobs, NegativeAndMirrorPrinting)
+{
+    cups_page_header2_t h = MakePageHeader(200, 64);
+    TestPage plain = MakeWhitePage(h);
+    FillRect(&plain, 8, 8, 16, 8, 0);
+    TestPage negative = plain, mirror = plain, both = plain;
+    negative.header.cupsInteger[1] = 1;
+    mirror.header.cupsInteger[2] = 1;
+    both.header.cupsInteger[1] = both.header.cupsInteger[2] = 1;
+    ProcessResult r = RunJob("negmirror", {plain, negative, mirror, both});
+    ASSERT_EQ(r.status, 0);
+    DecodedJob job = DecodeJob(r.out);
+    ASSERT_EQ(job.pages.size(), 4u);
+    const unsigned W = job.pages[0].info.width, H = job.pages[0].info.height; // 224 x 64
+    ExpectOnlyRectangle(job.pages[0], 8, 8, 16, 8, "plain");
+    // The whole padded line is mirrored: pixel x lands on W - 1 - x.
+    ExpectOnlyRectangle(job.pages[2], W - 24, 8, 16, 8, "mirror");
+    for (unsigned y = 0; y < H; ++y) {
+        for (unsigned x = 0; x < W; ++x) {
+            ASSERT_NE(job.pages[1].Black(x, y), job.pages[0].Black(x, y)) << x << "," << y;
+            ASSERT_NE(job.pages[3].Black(x, y), job.pages[2].Black(x, y)) << x << "," << y;
+        }
+    }
+}
+
+TEST(PrintJobs, UnsetDensityIsScreenedNotSentAsGray)
+{
+    cups_page_header2_t h = MakePageHeader(256, 256);
+    h.cupsCompression = 0;
+    TestPage p = MakeWhitePage(h);
+    FillRect(&p, 0, 0, 256, 256, 128);
+    ProcessResult r = RunJob("density0", {p});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("density 0 not set, screening with 3"), std::string::npos);
+    DecodedJob job = DecodeJob(r.out);
+    ASSERT_TRUE(job.ok);
+    ASSERT_EQ(job.pages.size(), 1u);
+    double share = job.pages[0].info.blackDots / (256.0 * 256.0);
+    // Mid gray at the default curve lights about 60 % of the screen.
+    EXPECT_GT(share, 0.3);
+    EXPECT_LT(share, 0.5);
+}
+
+TEST(PrintJobs, JbigKitDecodesThePagesToo)
+{
+    if (system("command -v jbgtopbm > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "jbgtopbm (jbigkit-bin) not installed";
+    cups_page_header2_t h = MakePageHeader(480, 320);
+    ProcessResult r = RunJob("jbgtopbm", {MakeNumberedPage(h, 3)});
+    ASSERT_EQ(r.status, 0);
+    DecodedJob job = DecodeJob(r.out);
+    ASSERT_EQ(job.pages.size(), 1u);
+    const StreamPage& info = job.pages[0].info;
+    std::string dir = MakeTempDir("jbgtopbm");
+    {
+        unsigned char bih[JBIG_BIH_SIZE];
+        MakePageBIH(info.width, info.height, bih);
+        std::ofstream bie(dir + "/page.jbg", std::ios::binary);
+        bie.write(reinterpret_cast<const char*>(bih), sizeof bih);
+        bie.write(r.out.data() + info.offset + 34, info.compsize);
+    }
+    ASSERT_EQ(system(("jbgtopbm " + dir + "/page.jbg " + dir + "/page.pbm").c_str()), 0);
+    std::ifstream pbm(dir + "/page.pbm", std::ios::binary);
+    std::string magic;
+    unsigned w = 0, hgt = 0;
+    pbm >> magic >> w >> hgt;
+    pbm.get();
+    std::vector<uint8_t> bits((size_t)w / 8 * hgt);
+    pbm.read(reinterpret_cast<char*>(bits.data()), (std::streamsize)bits.size());
+    EXPECT_EQ(magic, "P4");
+    EXPECT_EQ(w, info.width);
+    EXPECT_EQ(hgt, info.height);
+    EXPECT_TRUE(bits == job.pages[0].bits);
+}
