@@ -362,6 +362,7 @@ int RunFilter(int argc, char** argv)
     // The ring must outlive every worker, which is never joined.
     static FilterJob job;
     InstallSignalHandlers();
+    KeepPageBuffersInHeap();
     if (!OpenJob(&job, argc, argv))
         return 1;
     if (!StartCompressionThread(&job)) {
