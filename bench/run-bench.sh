@@ -12,7 +12,7 @@ job() { # name pages generator-options...
     ras="$OUT/$name.ras"
     [ -f "$ras" ] || "$BUILD/testpagegen" "$ras" --pages "$pages" "$@"
     /usr/bin/time -f "%e %M" -o "$OUT/$name.time" \
-        "$BUILD/rastertoQuorin" bench 1 bench "$name" 1 "" "$ras" > "$OUT/$name.prn" 2> "$OUT/$name.log"
+        "$BUILD/rastertoQuorin" 1 bench "$name" 1 "" "$ras" > "$OUT/$name.prn" 2> "$OUT/$name.log"
     read -r secs kib < "$OUT/$name.time"
     slots=$(sed -n 's/^DEBUG: gMAX_THREAD = \([0-9]*\) .*/\1/p' "$OUT/$name.log" | tail -n 1)
     awk -v n="$name" -v p="$pages" -v s="$secs" -v k="$kib" -v t="$slots" 'BEGIN {

@@ -4,7 +4,7 @@ set -eu
 BUILD=${1:-build}
 mkdir -p "$BUILD/sample"
 "$BUILD/testpagegen" "$BUILD/sample/sample.ras" --pages 3 --photo
-"$BUILD/rastertoQuorin" sample 1 "$(id -un)" "Sample job" 1 "" "$BUILD/sample/sample.ras" \
+"$BUILD/rastertoQuorin" 1 "$(id -un)" "Sample job" 1 "" "$BUILD/sample/sample.ras" \
     > "$BUILD/sample/sample.prn" 2> "$BUILD/sample/sample.log"
 echo "Printer stream: $BUILD/sample/sample.prn ($(wc -c < "$BUILD/sample/sample.prn") bytes)"
 echo "Filter log:     $BUILD/sample/sample.log"

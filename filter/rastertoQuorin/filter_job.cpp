@@ -15,6 +15,8 @@
 #include "pjl_job.h"
 #include "printer_output.h"
 #include "raster_reader.h"
+#include "spool_flush.h"
+#include "spool_store.h"
 
 namespace {
 
@@ -116,6 +118,7 @@ BOOL OpenJob(FilterJob* job, int argc, char** argv)
 
 BOOL StartCompressionThread(FilterJob* job)
 {
+    LogRing(job->lpJob);
     int rc = pthread_create(&job->id, nullptr, JbigThread, job->lpJob);
     if (rc != 0) {
         DbgMsg("main::pthread_create JbigThread failed: %s", strerror(rc));
@@ -134,7 +137,9 @@ void FirstPageDecisions(FilterJob* job)
     PJL_WriteStartJobCmd_Quorin(&job->inheader, job->numUP, job->argv[0], job->argv[2], job->argv[3],
                                 job->argv[4], job->bDriverDoCollate);
     job->bDuplex = h->Duplex ? TRUE : FALSE;
-    // The spool decision plugs in here (duplex or filter-made copies).
+    // Pages go through the spool when their order or number changes here.
+    if (job->bDuplex || job->bDriverDoCollate)
+        CreateSpoolFile();
     if (job->ppd && job->ppd->jcl_begin) {
         size_t len = strlen(job->ppd->jcl_begin);
         DbgMsg("jcl_begin = %s, len = %d", job->ppd->jcl_begin, (int)len);
@@ -266,7 +271,13 @@ void PageLoop(FilterJob* job)
         pthread_detach(tid);
         slot->PageThreadId = tid;
         DbgMsg("main::pthread_create, id = %d", (int)(long)tid);
-        // The pair-wise spool flush plugs in here.
+        if (gSaveToFile.load(std::memory_order_acquire)) {
+            if (job->page % 2 == 0)
+                PJL_FlushPage(&job->FlushPage, job->bDuplex);
+            // Without the spool or the printer stream the job cannot be completed.
+            if (SpoolFailed() || PrinterOutputFailed())
+                break;
+        }
     }
 }
 
@@ -299,9 +310,27 @@ void WaitForPipeline(FilterJob* job)
     DbgMsg("main::jbigthread stop");
 }
 
+// The rest of the first copy, then the further collated copies.
+void SendSpooledPages(FilterJob* job)
+{
+    // A cancelled job or a broken spool or printer stream ends with the trailer.
+    if (gJobCanceled.load(std::memory_order_acquire) || SpoolFailed() || PrinterOutputFailed())
+        return;
+    BOOL spooled = gSaveToFile.load(std::memory_order_acquire);
+    // An odd duplex job: a blank back side completes the last sheet.
+    if (spooled && job->bDuplex && job->page % 2 == 1 &&
+        !PJL_SaveBlankPage(reinterpret_cast<BYTE*>(job->jobID), job->page, job->inheader_bak))
+        return;
+    if (!PJL_FlushPage(&job->FlushPage, job->bDuplex))
+        return;
+    // After an unreadable page only the pages before it are sent, once.
+    if (spooled && !job->failed)
+        ReplaySpooledCopies(job->nCopies, job->bDriverDoCollate, job->bDuplex);
+}
+
 void EndJob(FilterJob* job)
 {
-    // Blank page, last pairs and collated copies of a spooled job plug in here.
+    SendSpooledPages(job);
     // The trailer closes every job whose header went out, also one whose
     // first page was unreadable, so the printer is not left inside the job.
     if (job->page != 0 || PJL_JobHeaderWritten())
@@ -318,6 +347,7 @@ int CleanUp(FilterJob* job, int status)
         close(job->fd);
     if (job->ppd)
         ppdClose(job->ppd);
+    RemoveSpoolFile();
     if (!FlushPrinterData() && status == 0) {
         ReportError("The printer stream could not be written: %s.", strerror(errno));
         status = 1;
@@ -332,6 +362,7 @@ int RunFilter(int argc, char** argv)
     // The ring must outlive every worker, which is never joined.
     static FilterJob job;
     InstallSignalHandlers();
+    KeepPageBuffersInHeap();
     if (!OpenJob(&job, argc, argv))
         return 1;
     if (!StartCompressionThread(&job)) {
@@ -343,6 +374,11 @@ int RunFilter(int argc, char** argv)
     WaitForPipeline(&job);
     EndJob(&job);
     int status = job.failed ? 1 : 0;
+    if (SpoolFailed() && status == 0) {
+        ReportError("The job's spool file failed (%s); the pages after the failure were not printed.",
+                    SpoolFailureReason());
+        status = 1;
+    }
     if (PipelineFailed() && status == 0) {
         ReportError("Some pages could not be processed; see the debug log for details.");
         status = 1;

@@ -7,6 +7,7 @@
 #include "velorin.h"
 #include "printer_output.h"
 #include "raster_reader.h"
+#include "spool_store.h"
 
 namespace {
 std::atomic<BOOL> gPipelineFailed{FALSE};
@@ -66,14 +67,18 @@ void* ImageProcThread(void* param)
     pthread_exit(reinterpret_cast<void*>(1));
 }
 
-void* JbigThread(void* param)
+void LogRing(const JobInfo* jobMem)
 {
-    JobInfo* jobMem = static_cast<JobInfo*>(param);
-    DWORD jobtick = GetTickCount();
     for (int i = 0; i < MAX_JOB_SLOTS; ++i) {
         DbgMsg("JbigThread::[%d]finish = %d", i, (int)jobMem[i].finish.load(std::memory_order_acquire));
         DbgMsg("JbigThread::[%d]PageIndex = %d", i, (int)jobMem[i].PageIndex);
     }
+}
+
+void* JbigThread(void* param)
+{
+    JobInfo* jobMem = static_cast<JobInfo*>(param);
+    DWORD jobtick = GetTickCount();
     DWORD CurrentPage = 0;
     while (!gJbigThreadExit.load(std::memory_order_acquire)) {
         DWORD index = CurrentPage % (DWORD)gMAX_THREAD.load(std::memory_order_acquire);
@@ -94,8 +99,9 @@ void* JbigThread(void* param)
         } else if (!record) {
             NotePipelineFailure("JbigThread::no memory for the page record", slot->PageIndex);
         } else {
-            // A spooled job appends the record to the spool file here instead.
-            if (!WritePageRecord(record, len))
+            BOOL sent = gSaveToFile.load(std::memory_order_acquire) ? SpoolPageRecord(record, len)
+                                                                     : WritePageRecord(record, len);
+            if (!sent)
                 NotePipelineFailure("JbigThread::the page record could not be written", slot->PageIndex);
             free(record);
         }

@@ -10,6 +10,10 @@
 // Thread entry of a page worker; param is the page's slot.
 void* ImageProcThread(void* param);
 
+// The ring as the compression thread starts on it. Logged by main before the
+// thread starts: main fills slots while the thread runs.
+void LogRing(const JobInfo* jobMem);
+
 // Thread entry of the compression thread; param is the first slot of the ring.
 void* JbigThread(void* param);
 

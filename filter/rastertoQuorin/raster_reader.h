@@ -16,6 +16,10 @@ const char* CheckRasterHeader(const cups_page_header2_t* h);
 // cupsBytesPerLine bytes. On FALSE, *reason (when given) says why.
 BOOL GetCUPSPageData(JobInfo* lpJob, const char** reason = nullptr);
 
+// Page bitmaps are larger than malloc's largest mmap threshold, so each one
+// would be mapped fresh and page-faulted in again; keep them in the heap.
+void KeepPageBuffersInHeap(void);
+
 // Dumps the job-relevant fields of a page header into the debug log.
 void DisplayPageInfo(cups_page_header2_t* inheader);
 

@@ -1,0 +1,397 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <signal.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "filter_process.h"
+#include "stream_parser.h"
+#include "test_pages.h"
+
+extern char** environ;
+
+namespace {
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// Spool files a job made (planted links do not count).
+std::vector<std::string> SpoolFilesIn(const std::string& dir)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        struct stat st;
+        while (dirent* e = readdir(d))
+            if (strncmp(e->d_name, "swspool", 7) == 0 && lstat((dir + "/" + e->d_name).c_str(), &st) == 0 &&
+                !S_ISLNK(st.st_mode))
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+std::vector<std::string> ErrorLines(const std::string& err)
+{
+    std::vector<std::string> out;
+    for (const std::string& line : SplitLines(err))
+        if (line.rfind("ERROR:", 0) == 0)
+            out.push_back(line);
+    return out;
+}
+
+// A filter run in the background: standard output and error go to files (or
+// standard output to a pipe nobody reads, to play a vanished backend).
+struct Spawned {
+    pid_t pid = -1;
+    std::string outPath, errPath;
+    int stdinWrite = -1; // set when the raster is fed through a pipe
+};
+
+Spawned Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& dir,
+              bool stdinPipe = false, bool brokenStdout = false)
+{
+    Spawned s;
+    static int serial = 0;
+    ++serial;
+    s.outPath = dir + "/out" + std::to_string(serial) + ".prn";
+    s.errPath = dir + "/err" + std::to_string(serial) + ".log";
+    int in[2] = {-1, -1}, out[2] = {-1, -1};
+    if (stdinPipe && pipe2(in, O_CLOEXEC) != 0)
+        return s;
+    if (brokenStdout && pipe2(out, O_CLOEXEC) != 0)
+        return s;
+    std::vector<std::string> envCopy = env;
+    s.pid = fork();
+    if (s.pid == 0) {
+        int i = stdinPipe ? in[0] : open("/dev/null", O_RDONLY);
+        int o = brokenStdout ? out[1] : open(s.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int e = open(s.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (i < 0 || o < 0 || e < 0)
+            _exit(126);
+        dup2(i, 0);
+        dup2(o, 1);
+        dup2(e, 2);
+        for (std::string& v : envCopy) {
+            if (v.back() == '=')
+                unsetenv(v.substr(0, v.size() - 1).c_str());
+            else
+                putenv(&v[0]);
+        }
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execve(args[0][0] == '/' ? args[0] : FilterPath().c_str(), args.data(), environ);
+        _exit(127);
+    }
+    if (stdinPipe) {
+        close(in[0]);
+        s.stdinWrite = in[1];
+    }
+    if (brokenStdout) {
+        close(out[0]);
+        close(out[1]);
+    }
+    return s;
+}
+
+ProcessResult Wait(Spawned& s)
+{
+    if (s.stdinWrite >= 0) {
+        close(s.stdinWrite);
+        s.stdinWrite = -1;
+    }
+    ProcessResult r;
+    int st = 0;
+    waitpid(s.pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    r.out = ReadFile(s.outPath);
+    r.err = ReadFile(s.errPath);
+    return r;
+}
+} // namespace
+
+namespace {
+const unsigned kSide = 256;
+
+// A page has room for 31 bars: numbers wrap after barCycle pages.
+const unsigned kBarCycle = 24;
+
+// Page k of the job carries k + firstBars - 1 bars (wrapping after kBarCycle).
+std::string WriteJob(const std::string& dir, unsigned pages, bool duplex, unsigned copies, bool collate = false,
+                     unsigned firstBars = 1, unsigned damagedPage = 0)
+{
+    cups_page_header2_t h = MakePageHeader(kSide, kSide);
+    h.Duplex = duplex ? CUPS_TRUE : CUPS_FALSE;
+    h.NumCopies = copies;
+    h.Collate = collate ? CUPS_TRUE : CUPS_FALSE;
+    std::vector<TestPage> list;
+    for (unsigned k = 1; k <= pages; ++k) {
+        list.push_back(MakeNumberedPage(h, (k + firstBars - 2) % kBarCycle + 1));
+        if (k == damagedPage)
+            list.back().pixels.resize(h.cupsBytesPerLine * kSide / 3);
+    }
+    std::string path = dir + "/job.ras";
+    EXPECT_TRUE(WriteRasterFile(path, list));
+    return path;
+}
+
+// Bars across the top of a decoded page: runs of rows that are black all
+// along the bars' span (text strokes below them always have gaps).
+int CountBars(const StreamPage& pg, const uint8_t* bitmap)
+{
+    const uint32_t stride = pg.width / 8;
+    const uint32_t x0 = pg.width / 16 + 4, x1 = pg.width / 16 + pg.width / 2 - 4;
+    int bars = 0;
+    bool inBar = false;
+    for (uint32_t y = 0; y < pg.height; ++y) {
+        bool full = true;
+        for (uint32_t x = x0; x < x1 && full; ++x)
+            full = (bitmap[y * stride + x / 8] >> (7 - x % 8)) & 1;
+        bars += full && !inBar;
+        inBar = full;
+    }
+    return bars;
+}
+
+// The pages of a printer stream by their bar counts (0: a blank page), in
+// stream order; problems of the stream (framing, trailer) in *problems.
+std::vector<int> PageOrder(const std::string& out, std::vector<std::string>* problems = nullptr)
+{
+    std::vector<int> order;
+    ParseOptions opt;
+    opt.keepGoing = true;
+    opt.onPage = [&](const StreamPage& pg, const uint8_t* bitmap) {
+        order.push_back(CountBars(pg, bitmap));
+        return true;
+    };
+    StreamReport report;
+    ParsePrinterStream(reinterpret_cast<const uint8_t*>(out.data()), out.size(), opt, &report);
+    if (problems)
+        *problems = report.problems;
+    if (order.size() != report.pages.size())
+        order.push_back(-1); // a page that did not decode
+    return order;
+}
+
+std::string Joined(const std::vector<std::string>& lines)
+{
+    std::string all;
+    for (const std::string& l : lines)
+        all += l + "\n";
+    return all;
+}
+
+std::vector<std::string> FilterArgs(const std::string& copies, const std::string& options, const std::string& raster)
+{
+    return {"testqueue", "42", "tester", "Spool", copies, options, raster};
+}
+
+// Runs a job in its own TMPDIR and checks that it left no spool file there.
+ProcessResult RunJob(const std::string& dir, const std::string& raster, const std::string& options,
+                     std::vector<std::string> env = {})
+{
+    env.push_back("TMPDIR=" + dir);
+    Spawned s = Spawn(FilterArgs("1", options, raster), env, dir);
+    ProcessResult r = Wait(s);
+    EXPECT_TRUE(SpoolFilesIn(dir).empty()) << dir;
+    return r;
+}
+
+struct OrderCase {
+    const char* what;
+    unsigned pages;
+    bool duplex;
+    unsigned copies;
+    bool collate;
+    std::vector<int> expect;
+};
+} // namespace
+
+TEST(SpoolJobs, PageOrderOfDuplexCollatedAndPlainJobs)
+{
+    const std::vector<OrderCase> cases = {
+        {"duplex 1", 1, true, 1, false, {0, 1}},
+        {"duplex 2", 2, true, 1, false, {2, 1}},
+        {"duplex 3", 3, true, 1, false, {2, 1, 0, 3}},
+        {"duplex 4", 4, true, 1, false, {2, 1, 4, 3}},
+        {"duplex 5", 5, true, 1, false, {2, 1, 4, 3, 0, 5}},
+        {"duplex 3, collate 2", 3, true, 2, true, {2, 1, 0, 3, 2, 1, 0, 3}},
+        {"duplex 4, 3 uncollated", 4, true, 3, false, {2, 1, 4, 3}},
+        {"simplex 2, collate 3", 2, false, 3, true, {1, 2, 1, 2, 1, 2}},
+        {"simplex 3, collate 2", 3, false, 2, true, {1, 2, 3, 1, 2, 3}},
+        {"no spool, 5 pages", 5, false, 1, false, {1, 2, 3, 4, 5}},
+    };
+    for (const OrderCase& c : cases) {
+        std::string dir = MakeTempDir("order");
+        std::string raster = WriteJob(dir, c.pages, c.duplex, c.copies, c.collate);
+        ProcessResult r = RunJob(dir, raster, c.collate ? "Collate=true" : "");
+        EXPECT_EQ(r.status, 0) << c.what << "\n" << Joined(ErrorLines(r.err));
+        std::vector<std::string> problems;
+        EXPECT_EQ(PageOrder(r.out, &problems), c.expect) << c.what;
+        // The stream is sound and the trailer directly follows the last page.
+        EXPECT_TRUE(problems.empty()) << c.what << "\n" << Joined(problems);
+        bool spooled = c.duplex || (c.collate && c.copies > 1);
+        EXPECT_EQ(r.err.find("DEBUG: Create Spool File ---------->") != std::string::npos, spooled) << c.what;
+        // The scheduler counts every side sent.
+        EXPECT_NE(r.err.find("PAGE: " + std::to_string(c.expect.size()) + " 1\n"), std::string::npos) << c.what;
+        if (c.copies == 3 && !c.collate) {
+            EXPECT_NE(r.out.find("@PJL SET COPIES=3\r\n"), std::string::npos);
+        }
+    }
+}
+
+TEST(SpoolJobs, TwoDuplexJobsAtOnceShareTmpdirButNotTheSpool)
+{
+    std::string dir = MakeTempDir("twojobs");
+    std::string a = MakeTempDir("twojobs-a"), b = MakeTempDir("twojobs-b");
+    std::string rasA = WriteJob(a, 5, true, 1);
+    std::string rasB = WriteJob(b, 4, true, 1, false, 6);
+    // Three slots: the jobs take several polls each, so they overlap.
+    std::vector<std::string> env = {"TMPDIR=" + dir, "QUORIN_TEST_FREE_MEMORY=786432"};
+    Spawned sa = Spawn(FilterArgs("1", "", rasA), env, a);
+    Spawned sb = Spawn(FilterArgs("1", "", rasB), env, b);
+    ProcessResult ra = Wait(sa), rb = Wait(sb);
+    EXPECT_EQ(ra.status, 0);
+    EXPECT_EQ(rb.status, 0);
+    EXPECT_EQ(PageOrder(ra.out), (std::vector<int>{2, 1, 4, 3, 0, 5}));
+    EXPECT_EQ(PageOrder(rb.out), (std::vector<int>{7, 6, 9, 8}));
+    EXPECT_TRUE(SpoolFilesIn(dir).empty());
+}
+
+TEST(SpoolJobs, PlantedLinksAreLeftAlone)
+{
+    std::string dir = MakeTempDir("planted");
+    std::string victim = dir + "/victim.txt";
+    { std::ofstream(victim) << "precious"; }
+    ASSERT_EQ(symlink(victim.c_str(), (dir + "/swspool.dat").c_str()), 0);
+    // Plant the fixed name in /tmp too, unless something is there already.
+    const std::string tmpLink = "/tmp/swspool.dat";
+    bool planted = symlink(victim.c_str(), tmpLink.c_str()) == 0;
+    std::string raster = WriteJob(dir, 3, true, 2, true);
+
+    ProcessResult inTmpdir = RunJob(dir, raster, "Collate=true");
+    Spawned s = Spawn(FilterArgs("1", "Collate=true", raster), {"TMPDIR="}, dir);
+    ProcessResult inSlashTmp = Wait(s);
+    if (planted) {
+        char target[PATH_MAX] = {0};
+        EXPECT_EQ(readlink(tmpLink.c_str(), target, sizeof target - 1), (ssize_t)victim.size());
+        EXPECT_EQ(std::string(target), victim);
+        unlink(tmpLink.c_str());
+    }
+    struct stat st;
+    ASSERT_EQ(lstat((dir + "/swspool.dat").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(ReadFile(victim), "precious");
+    const std::vector<int> expect = {2, 1, 0, 3, 2, 1, 0, 3};
+    EXPECT_EQ(inTmpdir.status, 0);
+    EXPECT_EQ(PageOrder(inTmpdir.out), expect);
+    EXPECT_EQ(inSlashTmp.status, 0);
+    EXPECT_EQ(PageOrder(inSlashTmp.out), expect);
+    EXPECT_NE(inSlashTmp.err.find("DEBUG: gSpoolFileHeader size = 8 ---------->"), std::string::npos);
+}
+
+TEST(SpoolJobs, CancelledJobEndsWithTheTrailerAndLeavesNoSpool)
+{
+    std::string dir = MakeTempDir("sigterm");
+    std::string raster = ReadFile(WriteJob(dir, 12, true, 2, true));
+    // Six arguments: the raster comes through a pipe that the test holds open.
+    std::vector<std::string> args = FilterArgs("1", "Collate=true", "");
+    args.pop_back();
+    Spawned s = Spawn(args, {"TMPDIR=" + dir}, dir, true);
+    // The first half of the raster: the job starts spooling and waits for more.
+    ASSERT_EQ(write(s.stdinWrite, raster.data(), raster.size() / 2), (ssize_t)(raster.size() / 2));
+    bool spooling = false;
+    for (int i = 0; i < 200 && !spooling; ++i) {
+        spooling = !SpoolFilesIn(dir).empty();
+        if (!spooling)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(spooling);
+    kill(s.pid, SIGTERM);
+    ProcessResult r = Wait(s);
+    EXPECT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
+    EXPECT_NE(r.err.find("main::job canceled"), std::string::npos);
+    EXPECT_TRUE(SpoolFilesIn(dir).empty());
+    // Nothing was replayed; the stream still ends with the trailer.
+    std::vector<std::string> problems;
+    std::vector<int> order = PageOrder(r.out, &problems);
+    EXPECT_LT(order.size(), 12u);
+    EXPECT_TRUE(problems.empty()) << Joined(problems);
+}
+
+TEST(SpoolJobs, FailedJobsReportOnceAndLeaveNoSpool)
+{
+    // An unreadable third page: the pages before it go out once, no copies.
+    std::string dir = MakeTempDir("damaged");
+    ProcessResult damaged = RunJob(dir, WriteJob(dir, 3, true, 2, true, 1, 3), "Collate=true");
+    EXPECT_EQ(damaged.status, 1);
+    EXPECT_EQ(ErrorLines(damaged.err).size(), 1u) << damaged.err;
+    std::vector<std::string> problems;
+    EXPECT_EQ(PageOrder(damaged.out, &problems), (std::vector<int>{2, 1}));
+    EXPECT_TRUE(problems.empty()) << Joined(problems);
+
+    // The backend went away: every write to standard output fails.
+    dir = MakeTempDir("nobackend");
+    std::string raster = WriteJob(dir, 4, true, 2, true);
+    Spawned s = Spawn(FilterArgs("1", "Collate=true", raster), {"TMPDIR=" + dir}, dir, false, true);
+    ProcessResult broken = Wait(s);
+    EXPECT_EQ(broken.status, 1);
+    std::vector<std::string> errors = ErrorLines(broken.err);
+    ASSERT_EQ(errors.size(), 1u) << broken.err;
+    EXPECT_NE(errors[0].find("printer stream could not be written"), std::string::npos) << errors[0];
+    EXPECT_TRUE(SpoolFilesIn(dir).empty());
+
+    // The spool file cannot grow past 512 bytes: writes fail with EFBIG.
+    dir = MakeTempDir("fullspool");
+    raster = WriteJob(dir, 6, true, 1);
+    std::vector<std::string> sh = {"/bin/sh", "-c", "ulimit -f 1; trap '' XFSZ; exec \"$0\" \"$@\"", FilterPath()};
+    std::vector<std::string> args = FilterArgs("1", "", raster);
+    sh.insert(sh.end(), args.begin() + 1, args.end());
+    ProcessResult full = RunProgram("/bin/sh", sh, {"TMPDIR=" + dir});
+    EXPECT_EQ(full.status, 1);
+    errors = ErrorLines(full.err);
+    ASSERT_EQ(errors.size(), 1u) << full.err;
+    EXPECT_NE(errors[0].find("spool file failed"), std::string::npos) << errors[0];
+    EXPECT_TRUE(SpoolFilesIn(dir).empty());
+    std::vector<int> order = PageOrder(full.out, &problems);
+    EXPECT_LT(order.size(), 6u);
+    EXPECT_TRUE(problems.empty()) << Joined(problems);
+}
+
+// Flushes in the page loop race the compression thread's appends: with three
+// slots main waits for each page to be written, so most pairs leave early.
+TEST(SpoolJobs, LongDuplexJobWithFlushesRacingAppends)
+{
+    const unsigned n = 48;
+    std::string dir = MakeTempDir("stress");
+    ProcessResult r = RunJob(dir, WriteJob(dir, n, true, 1), "", {"QUORIN_TEST_FREE_MEMORY=786432"});
+    EXPECT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
+    std::vector<int> expect;
+    for (unsigned k = 0; k < n; k += 2) {
+        expect.push_back((k + 1) % kBarCycle + 1);
+        expect.push_back(k % kBarCycle + 1);
+    }
+    EXPECT_EQ(PageOrder(r.out), expect);
+    // Count the pairs that left while pages were still being read.
+    size_t loopEnd = r.err.find("main::start wait image thread");
+    ASSERT_NE(loopEnd, std::string::npos);
+    std::string loop = r.err.substr(0, loopEnd);
+    size_t early = 0;
+    for (size_t at = loop.find("PAGE: "); at != std::string::npos; at = loop.find("PAGE: ", at + 1))
+        ++early;
+    EXPECT_GE(early, n / 2) << "the page loop's flushes sent too little";
+}
