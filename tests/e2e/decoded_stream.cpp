@@ -69,6 +69,7 @@ DecodedStream DecodeStream(const std::string& stream, bool withBits, const std::
         d.pages.push_back(std::move(p));
     }
     remove(path.c_str());
+    remove(dir.c_str());
     return d;
 }
 
