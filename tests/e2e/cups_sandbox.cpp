@@ -131,6 +131,8 @@ std::string CupsdConf(int port)
     std::ostringstream c;
     c << "Listen 127.0.0.1:" << port << "\n"
       << "LogLevel debug\n"
+      // One whole log: the tests read it after the job, and the filter's trace is long.
+      << "MaxLogSize 0\n"
       << "Browsing No\n"
       << "DefaultAuthType None\n"
       << "<Location />\n  Order allow,deny\n  Allow 127.0.0.1\n</Location>\n"

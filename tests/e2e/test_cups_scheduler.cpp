@@ -20,11 +20,13 @@ std::string RequestId(const std::string& lpOut)
     return lpOut.substr(at, lpOut.find(' ', at) - at);
 }
 
-// Waits, at most timeoutSec, until the scheduler lists the job as completed.
-bool WaitForCompleted(const PrivateCupsd& cupsd, const std::string& job, int timeoutSec)
+// Waits, at most timeoutSec, until the scheduler lists the job as completed;
+// lastAnswer receives what lpstat said last.
+bool WaitForCompleted(const PrivateCupsd& cupsd, const std::string& job, int timeoutSec, std::string* lastAnswer)
 {
     for (int i = 0; i < timeoutSec * 4; ++i) {
         ProcessResult r = RunClient(cupsd, QUORIN_LPSTAT, {"-W", "completed", "-o", "quorin"});
+        *lastAnswer = "status " + std::to_string(r.status) + ": " + r.out + r.err;
         for (const std::string& line : SplitLines(r.out))
             if (line.compare(0, job.size() + 1, job + " ") == 0)
                 return true;
@@ -56,9 +58,11 @@ PrintedJob Print(const PrivateCupsd& cupsd, const std::string& device, const std
     if (id.empty())
         return job;
     job.number = id.substr(id.rfind('-') + 1);
-    bool completed = WaitForCompleted(cupsd, id, 90);
+    std::string lpstat;
+    bool completed = WaitForCompleted(cupsd, id, 90, &lpstat);
     std::string errorLog = ReadWholeFile(cupsd.root + "/log/error_log");
-    EXPECT_TRUE(completed) << id << " not completed; scheduler log tail:\n" << Tail(errorLog, 6000);
+    EXPECT_TRUE(completed) << id << " not completed; lpstat said " << lpstat << "\nscheduler log tail:\n"
+                           << Tail(errorLog, 6000);
     EXPECT_NE(errorLog.find("[Job " + job.number + "] Job completed."), std::string::npos) << Tail(errorLog, 6000);
     job.stream = ReadWholeFile(device);
     return job;
