@@ -95,13 +95,6 @@ bool CopyExecutable(const std::string& from, const std::string& to)
     return in && out && chmod(to.c_str(), 0755) == 0;
 }
 
-void RemoveTree(const std::string& dir)
-{
-    nftw(
-        dir.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-}
-
 bool ChildGone(pid_t pid)
 {
     int st = 0;
@@ -182,6 +175,13 @@ std::string ReadWholeFile(const std::string& path)
     std::ostringstream s;
     s << f.rdbuf();
     return s.str();
+}
+
+void RemoveTree(const std::string& dir)
+{
+    nftw(
+        dir.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); }, 16,
+        FTW_DEPTH | FTW_PHYS);
 }
 
 std::string MakeSandboxDir(const std::string& tag)

@@ -42,4 +42,10 @@ TEST(Install, PutsEveryFileWhereCupsLooks)
     ProcessResult cat = RunProgram(QUORIN_CUPS_DRIVERD, {"cups-driverd", "cat", "drv:///quorin.drv/quorin.ppd"}, env);
     EXPECT_EQ(cat.status, 0) << cat.err;
     EXPECT_EQ(cat.out, ReadWholeFile(PpdPath()));
+
+    if (!HasFailure()) {
+        RemoveTree(dest);
+        RemoveTree(cache);
+        RemoveTree(noDrivers);
+    }
 }
