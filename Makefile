@@ -4,7 +4,7 @@ JOBS       ?= $(shell nproc)
 SAMPLE_RAS  = $(BUILD)/sample/sample.ras
 SAMPLE_OUT  = $(BUILD)/sample/sample.prn
 
-.PHONY: all deps configure build run test test-asan test-tsan bench clean
+.PHONY: all deps configure build run test test-asan test-tsan test-fuzz bench clean
 
 all: build
 
@@ -23,7 +23,7 @@ run: deps build
 
 test: deps build
 	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 600
-	$(MAKE) test-asan test-tsan
+	$(MAKE) test-asan test-tsan test-fuzz
 
 test-asan:
 	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DQUORIN_SANITIZE=address -DQUORIN_BUILD_BENCH=OFF
@@ -37,8 +37,12 @@ test-tsan:
 	cd $(BUILD)-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	    ctest -j $(JOBS) --output-on-failure --timeout 900 -L 'filter|sanitize'
 
+# A short libFuzzer run of the ticket and BMP readers (longer: scripts/run-fuzz.sh 600).
+test-fuzz:
+	./scripts/run-fuzz.sh 15
+
 bench: build
 	./bench/run-bench.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz

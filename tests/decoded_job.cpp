@@ -16,18 +16,36 @@ DecodedJob DecodeJob(const std::string& stream)
     return job;
 }
 
-int CountBars(const DecodedPage& page, unsigned cupsWidth, unsigned cupsHeight)
+int CountBars(const StreamPage& page, const uint8_t* bitmap, unsigned cupsWidth)
 {
-    unsigned x0 = cupsWidth / 16, x1 = x0 + cupsWidth / 2;
+    const size_t stride = page.width / 8;
+    const unsigned x0 = cupsWidth / 16, x1 = x0 + cupsWidth / 2;
     int bars = 0;
     bool inBar = false;
-    for (unsigned y = 0; y < cupsHeight && y < page.info.height; ++y) {
+    for (unsigned y = 0; y < page.height; ++y) {
         bool full = true;
         for (unsigned x = x0; x < x1 && full; ++x)
-            full = page.Black(x, y);
-        if (full && !inBar)
-            ++bars;
+            full = (bitmap[y * stride + x / 8] >> (7 - x % 8)) & 1;
+        bars += full && !inBar;
         inBar = full;
     }
     return bars;
+}
+
+std::vector<int> PageOrder(const std::string& stream, unsigned cupsWidth, std::vector<std::string>* problems)
+{
+    std::vector<int> order;
+    ParseOptions opt;
+    opt.keepGoing = true;
+    opt.onPage = [&](const StreamPage& pg, const uint8_t* bitmap) {
+        order.push_back(CountBars(pg, bitmap, cupsWidth));
+        return true;
+    };
+    StreamReport report;
+    ParsePrinterStream(reinterpret_cast<const uint8_t*>(stream.data()), stream.size(), opt, &report);
+    if (problems)
+        *problems = report.problems;
+    if (order.size() != report.pages.size())
+        order.push_back(-1);
+    return order;
 }

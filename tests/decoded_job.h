@@ -26,8 +26,19 @@ struct DecodedJob {
 
 DecodedJob DecodeJob(const std::string& stream);
 
-// Black bars a numbered test page carries at its top (see MakeNumberedPage):
-// runs of lines black over the whole bar span.
-int CountBars(const DecodedPage& page, unsigned cupsWidth, unsigned cupsHeight);
+// Black bars a numbered test page of cupsWidth pixels carries at its top (see
+// MakeNumberedPage): runs of lines black over the whole bar span; the text
+// strokes below them always have gaps.
+int CountBars(const StreamPage& page, const uint8_t* bitmap, unsigned cupsWidth);
+inline int CountBars(const DecodedPage& page, unsigned cupsWidth)
+{
+    return CountBars(page.info, page.bits.data(), cupsWidth);
+}
+
+// The pages of a printer stream by their bar counts (0: a blank page), in
+// stream order, -1 for a page that did not decode; the stream's problems
+// (framing, trailer) in *problems.
+std::vector<int> PageOrder(const std::string& stream, unsigned cupsWidth,
+                           std::vector<std::string>* problems = nullptr);
 
 #endif

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -11,6 +13,19 @@
 #include <unistd.h>
 
 extern char** environ;
+
+namespace {
+// In the child, before exec.
+void ApplyEnvironment(const std::vector<std::string>& env)
+{
+    for (const std::string& e : env) {
+        if (!e.empty() && e.back() == '=')
+            unsetenv(e.substr(0, e.size() - 1).c_str());
+        else
+            putenv(const_cast<char*>(e.c_str()));
+    }
+}
+} // namespace
 
 std::string FilterPath()
 {
@@ -63,8 +78,7 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
         dup2(in, 0);
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
-        for (const std::string& e : env)
-            putenv(const_cast<char*>(e.c_str()));
+        ApplyEnvironment(env);
         std::vector<char*> args;
         for (const std::string& a : argv)
             args.push_back(const_cast<char*>(a.c_str()));
@@ -107,4 +121,87 @@ ProcessResult RunFilterOnFile(const std::string& rasterPath, const std::string& 
                               const std::vector<std::string>& env, const std::string& title)
 {
     return RunProgram(FilterPath(), {"testqueue", "42", "tester", title, "1", options, rasterPath}, env);
+}
+
+Spawned StartProgram(const std::string& program, const std::vector<std::string>& argv,
+                     const std::vector<std::string>& env, const std::string& dir, bool stdinPipe,
+                     bool brokenStdout)
+{
+    Spawned s;
+    static int serial = 0;
+    ++serial;
+    s.outPath = dir + "/out" + std::to_string(serial) + ".prn";
+    s.errPath = dir + "/err" + std::to_string(serial) + ".log";
+    int in[2] = {-1, -1}, out[2] = {-1, -1};
+    if (stdinPipe && pipe2(in, O_CLOEXEC) != 0)
+        return s;
+    if (brokenStdout && pipe2(out, O_CLOEXEC) != 0)
+        return s;
+    s.pid = fork();
+    if (s.pid == 0) {
+        int i = stdinPipe ? in[0] : open("/dev/null", O_RDONLY);
+        int o = brokenStdout ? out[1] : open(s.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int e = open(s.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (i < 0 || o < 0 || e < 0)
+            _exit(126);
+        dup2(i, 0);
+        dup2(o, 1);
+        dup2(e, 2);
+        ApplyEnvironment(env);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execve(program.c_str(), args.data(), environ);
+        _exit(127);
+    }
+    if (stdinPipe) {
+        close(in[0]);
+        s.stdinWrite = in[1];
+    }
+    if (brokenStdout) {
+        close(out[0]);
+        close(out[1]);
+    }
+    return s;
+}
+
+ProcessResult WaitProgram(Spawned& s)
+{
+    if (s.stdinWrite >= 0) {
+        close(s.stdinWrite);
+        s.stdinWrite = -1;
+    }
+    ProcessResult r;
+    int st = 0;
+    waitpid(s.pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    r.out = ReadFile(s.outPath);
+    r.err = ReadFile(s.errPath);
+    return r;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::vector<std::string> ErrorLines(const std::string& err)
+{
+    std::vector<std::string> out;
+    for (const std::string& line : SplitLines(err))
+        if (line.rfind("ERROR:", 0) == 0)
+            out.push_back(line);
+    return out;
+}
+
+std::string Joined(const std::vector<std::string>& lines)
+{
+    std::string all;
+    for (const std::string& l : lines)
+        all += l + "\n";
+    return all;
 }

@@ -4,6 +4,7 @@
 #define QUORIN_FILTER_PROCESS_H
 
 #include <string>
+#include <sys/types.h>
 #include <utility>
 #include <vector>
 
@@ -14,8 +15,8 @@ struct ProcessResult {
 };
 
 // argv[0] is what the filter sees as the printer name. stdinPath empty: no
-// standard input (/dev/null). env entries are "NAME=value" added to a copy of
-// the test's environment.
+// standard input (/dev/null). env entries "NAME=value" are added to a copy of
+// the test's environment, "NAME=" removes NAME.
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& argv,
                          const std::vector<std::string>& env = {}, const std::string& stdinPath = "");
 
@@ -25,6 +26,25 @@ ProcessResult RunFilterOnFile(const std::string& rasterPath, const std::string& 
 
 std::string FilterPath();
 std::string BuildDir();
+
+// A program run in the background: standard output and error go to files
+// in dir (or standard output to a pipe nobody reads, to play a vanished
+// backend; or standard input from a pipe the test writes).
+struct Spawned {
+    pid_t pid = -1;
+    std::string outPath, errPath;
+    int stdinWrite = -1;
+};
+Spawned StartProgram(const std::string& program, const std::vector<std::string>& argv,
+                     const std::vector<std::string>& env, const std::string& dir, bool stdinPipe = false,
+                     bool brokenStdout = false);
+ProcessResult WaitProgram(Spawned& s);
+
+std::string ReadFile(const std::string& path);
+
+// The "ERROR:" lines of a filter's standard error, and lines joined for messages.
+std::vector<std::string> ErrorLines(const std::string& err);
+std::string Joined(const std::vector<std::string>& lines);
 
 // A fresh private directory under the build tree's temp area.
 std::string MakeTempDir(const std::string& tag);

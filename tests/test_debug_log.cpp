@@ -6,17 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "filter_process.h"
 #include "velorin.h"
 
 namespace {
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 // The log directory is machine-wide; the fixture restores what it found.
 class LogDirectory : public ::testing::Test {
 protected:

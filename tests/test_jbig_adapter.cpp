@@ -84,14 +84,6 @@ Bytes WithBIH(const Bitmap& b, const Bytes& data)
     return bie;
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 bool HaveProgram(const char* name)
 {
     std::string cmd = std::string("command -v ") + name + " >/dev/null 2>&1";

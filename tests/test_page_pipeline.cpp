@@ -21,14 +21,6 @@ int CountLinesStartingWith(const std::string& err, const std::string& prefix)
     return n;
 }
 
-std::vector<std::string> ErrorLines(const std::string& err)
-{
-    std::vector<std::string> out;
-    for (const std::string& line : SplitLines(err))
-        if (line.rfind("ERROR:", 0) == 0)
-            out.push_back(line);
-    return out;
-}
 } // namespace
 
 TEST(PagePipeline, EveryPageIsWrittenWithOneSlot)

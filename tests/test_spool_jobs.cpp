@@ -14,20 +14,10 @@
 #include <unistd.h>
 
 #include "filter_process.h"
-#include "stream_parser.h"
+#include "decoded_job.h"
 #include "test_pages.h"
 
-extern char** environ;
-
 namespace {
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 // Spool files a job made (planted links do not count).
 std::vector<std::string> SpoolFilesIn(const std::string& dir)
 {
@@ -43,88 +33,6 @@ std::vector<std::string> SpoolFilesIn(const std::string& dir)
     return names;
 }
 
-std::vector<std::string> ErrorLines(const std::string& err)
-{
-    std::vector<std::string> out;
-    for (const std::string& line : SplitLines(err))
-        if (line.rfind("ERROR:", 0) == 0)
-            out.push_back(line);
-    return out;
-}
-
-// A filter run in the background: standard output and error go to files (or
-// standard output to a pipe nobody reads, to play a vanished backend).
-struct Spawned {
-    pid_t pid = -1;
-    std::string outPath, errPath;
-    int stdinWrite = -1; // set when the raster is fed through a pipe
-};
-
-Spawned Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& dir,
-              bool stdinPipe = false, bool brokenStdout = false)
-{
-    Spawned s;
-    static int serial = 0;
-    ++serial;
-    s.outPath = dir + "/out" + std::to_string(serial) + ".prn";
-    s.errPath = dir + "/err" + std::to_string(serial) + ".log";
-    int in[2] = {-1, -1}, out[2] = {-1, -1};
-    if (stdinPipe && pipe2(in, O_CLOEXEC) != 0)
-        return s;
-    if (brokenStdout && pipe2(out, O_CLOEXEC) != 0)
-        return s;
-    std::vector<std::string> envCopy = env;
-    s.pid = fork();
-    if (s.pid == 0) {
-        int i = stdinPipe ? in[0] : open("/dev/null", O_RDONLY);
-        int o = brokenStdout ? out[1] : open(s.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int e = open(s.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (i < 0 || o < 0 || e < 0)
-            _exit(126);
-        dup2(i, 0);
-        dup2(o, 1);
-        dup2(e, 2);
-        for (std::string& v : envCopy) {
-            if (v.back() == '=')
-                unsetenv(v.substr(0, v.size() - 1).c_str());
-            else
-                putenv(&v[0]);
-        }
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execve(args[0][0] == '/' ? args[0] : FilterPath().c_str(), args.data(), environ);
-        _exit(127);
-    }
-    if (stdinPipe) {
-        close(in[0]);
-        s.stdinWrite = in[1];
-    }
-    if (brokenStdout) {
-        close(out[0]);
-        close(out[1]);
-    }
-    return s;
-}
-
-ProcessResult Wait(Spawned& s)
-{
-    if (s.stdinWrite >= 0) {
-        close(s.stdinWrite);
-        s.stdinWrite = -1;
-    }
-    ProcessResult r;
-    int st = 0;
-    waitpid(s.pid, &st, 0);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    r.out = ReadFile(s.outPath);
-    r.err = ReadFile(s.errPath);
-    return r;
-}
-} // namespace
-
-namespace {
 const unsigned kSide = 256;
 
 // A page has room for 31 bars: numbers wrap after barCycle pages.
@@ -149,52 +57,6 @@ std::string WriteJob(const std::string& dir, unsigned pages, bool duplex, unsign
     return path;
 }
 
-// Bars across the top of a decoded page: runs of rows that are black all
-// along the bars' span (text strokes below them always have gaps).
-int CountBars(const StreamPage& pg, const uint8_t* bitmap)
-{
-    const uint32_t stride = pg.width / 8;
-    const uint32_t x0 = pg.width / 16 + 4, x1 = pg.width / 16 + pg.width / 2 - 4;
-    int bars = 0;
-    bool inBar = false;
-    for (uint32_t y = 0; y < pg.height; ++y) {
-        bool full = true;
-        for (uint32_t x = x0; x < x1 && full; ++x)
-            full = (bitmap[y * stride + x / 8] >> (7 - x % 8)) & 1;
-        bars += full && !inBar;
-        inBar = full;
-    }
-    return bars;
-}
-
-// The pages of a printer stream by their bar counts (0: a blank page), in
-// stream order; problems of the stream (framing, trailer) in *problems.
-std::vector<int> PageOrder(const std::string& out, std::vector<std::string>* problems = nullptr)
-{
-    std::vector<int> order;
-    ParseOptions opt;
-    opt.keepGoing = true;
-    opt.onPage = [&](const StreamPage& pg, const uint8_t* bitmap) {
-        order.push_back(CountBars(pg, bitmap));
-        return true;
-    };
-    StreamReport report;
-    ParsePrinterStream(reinterpret_cast<const uint8_t*>(out.data()), out.size(), opt, &report);
-    if (problems)
-        *problems = report.problems;
-    if (order.size() != report.pages.size())
-        order.push_back(-1); // a page that did not decode
-    return order;
-}
-
-std::string Joined(const std::vector<std::string>& lines)
-{
-    std::string all;
-    for (const std::string& l : lines)
-        all += l + "\n";
-    return all;
-}
-
 std::vector<std::string> FilterArgs(const std::string& copies, const std::string& options, const std::string& raster)
 {
     return {"testqueue", "42", "tester", "Spool", copies, options, raster};
@@ -205,8 +67,8 @@ ProcessResult RunJob(const std::string& dir, const std::string& raster, const st
                      std::vector<std::string> env = {})
 {
     env.push_back("TMPDIR=" + dir);
-    Spawned s = Spawn(FilterArgs("1", options, raster), env, dir);
-    ProcessResult r = Wait(s);
+    Spawned s = StartProgram(FilterPath(), FilterArgs("1", options, raster), env, dir);
+    ProcessResult r = WaitProgram(s);
     EXPECT_TRUE(SpoolFilesIn(dir).empty()) << dir;
     return r;
 }
@@ -241,7 +103,7 @@ TEST(SpoolJobs, PageOrderOfDuplexCollatedAndPlainJobs)
         ProcessResult r = RunJob(dir, raster, c.collate ? "Collate=true" : "");
         EXPECT_EQ(r.status, 0) << c.what << "\n" << Joined(ErrorLines(r.err));
         std::vector<std::string> problems;
-        EXPECT_EQ(PageOrder(r.out, &problems), c.expect) << c.what;
+        EXPECT_EQ(PageOrder(r.out, kSide, &problems), c.expect) << c.what;
         // The stream is sound and the trailer directly follows the last page.
         EXPECT_TRUE(problems.empty()) << c.what << "\n" << Joined(problems);
         bool spooled = c.duplex || (c.collate && c.copies > 1);
@@ -262,13 +124,13 @@ TEST(SpoolJobs, TwoDuplexJobsAtOnceShareTmpdirButNotTheSpool)
     std::string rasB = WriteJob(b, 4, true, 1, false, 6);
     // Three slots: the jobs take several polls each, so they overlap.
     std::vector<std::string> env = {"TMPDIR=" + dir, "QUORIN_TEST_FREE_MEMORY=786432"};
-    Spawned sa = Spawn(FilterArgs("1", "", rasA), env, a);
-    Spawned sb = Spawn(FilterArgs("1", "", rasB), env, b);
-    ProcessResult ra = Wait(sa), rb = Wait(sb);
+    Spawned sa = StartProgram(FilterPath(), FilterArgs("1", "", rasA), env, a);
+    Spawned sb = StartProgram(FilterPath(), FilterArgs("1", "", rasB), env, b);
+    ProcessResult ra = WaitProgram(sa), rb = WaitProgram(sb);
     EXPECT_EQ(ra.status, 0);
     EXPECT_EQ(rb.status, 0);
-    EXPECT_EQ(PageOrder(ra.out), (std::vector<int>{2, 1, 4, 3, 0, 5}));
-    EXPECT_EQ(PageOrder(rb.out), (std::vector<int>{7, 6, 9, 8}));
+    EXPECT_EQ(PageOrder(ra.out, kSide), (std::vector<int>{2, 1, 4, 3, 0, 5}));
+    EXPECT_EQ(PageOrder(rb.out, kSide), (std::vector<int>{7, 6, 9, 8}));
     EXPECT_TRUE(SpoolFilesIn(dir).empty());
 }
 
@@ -284,8 +146,8 @@ TEST(SpoolJobs, PlantedLinksAreLeftAlone)
     std::string raster = WriteJob(dir, 3, true, 2, true);
 
     ProcessResult inTmpdir = RunJob(dir, raster, "Collate=true");
-    Spawned s = Spawn(FilterArgs("1", "Collate=true", raster), {"TMPDIR="}, dir);
-    ProcessResult inSlashTmp = Wait(s);
+    Spawned s = StartProgram(FilterPath(), FilterArgs("1", "Collate=true", raster), {"TMPDIR="}, dir);
+    ProcessResult inSlashTmp = WaitProgram(s);
     if (planted) {
         char target[PATH_MAX] = {0};
         EXPECT_EQ(readlink(tmpLink.c_str(), target, sizeof target - 1), (ssize_t)victim.size());
@@ -298,9 +160,9 @@ TEST(SpoolJobs, PlantedLinksAreLeftAlone)
     EXPECT_EQ(ReadFile(victim), "precious");
     const std::vector<int> expect = {2, 1, 0, 3, 2, 1, 0, 3};
     EXPECT_EQ(inTmpdir.status, 0);
-    EXPECT_EQ(PageOrder(inTmpdir.out), expect);
+    EXPECT_EQ(PageOrder(inTmpdir.out, kSide), expect);
     EXPECT_EQ(inSlashTmp.status, 0);
-    EXPECT_EQ(PageOrder(inSlashTmp.out), expect);
+    EXPECT_EQ(PageOrder(inSlashTmp.out, kSide), expect);
     EXPECT_NE(inSlashTmp.err.find("DEBUG: gSpoolFileHeader size = 8 ---------->"), std::string::npos);
 }
 
@@ -311,7 +173,7 @@ TEST(SpoolJobs, CancelledJobEndsWithTheTrailerAndLeavesNoSpool)
     // Six arguments: the raster comes through a pipe that the test holds open.
     std::vector<std::string> args = FilterArgs("1", "Collate=true", "");
     args.pop_back();
-    Spawned s = Spawn(args, {"TMPDIR=" + dir}, dir, true);
+    Spawned s = StartProgram(FilterPath(), args, {"TMPDIR=" + dir}, dir, true);
     // The first half of the raster: the job starts spooling and waits for more.
     ASSERT_EQ(write(s.stdinWrite, raster.data(), raster.size() / 2), (ssize_t)(raster.size() / 2));
     bool spooling = false;
@@ -322,13 +184,13 @@ TEST(SpoolJobs, CancelledJobEndsWithTheTrailerAndLeavesNoSpool)
     }
     EXPECT_TRUE(spooling);
     kill(s.pid, SIGTERM);
-    ProcessResult r = Wait(s);
+    ProcessResult r = WaitProgram(s);
     EXPECT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
     EXPECT_NE(r.err.find("main::job canceled"), std::string::npos);
     EXPECT_TRUE(SpoolFilesIn(dir).empty());
     // Nothing was replayed; the stream still ends with the trailer.
     std::vector<std::string> problems;
-    std::vector<int> order = PageOrder(r.out, &problems);
+    std::vector<int> order = PageOrder(r.out, kSide, &problems);
     EXPECT_LT(order.size(), 12u);
     EXPECT_TRUE(problems.empty()) << Joined(problems);
 }
@@ -341,14 +203,14 @@ TEST(SpoolJobs, FailedJobsReportOnceAndLeaveNoSpool)
     EXPECT_EQ(damaged.status, 1);
     EXPECT_EQ(ErrorLines(damaged.err).size(), 1u) << damaged.err;
     std::vector<std::string> problems;
-    EXPECT_EQ(PageOrder(damaged.out, &problems), (std::vector<int>{2, 1}));
+    EXPECT_EQ(PageOrder(damaged.out, kSide, &problems), (std::vector<int>{2, 1}));
     EXPECT_TRUE(problems.empty()) << Joined(problems);
 
     // The backend went away: every write to standard output fails.
     dir = MakeTempDir("nobackend");
     std::string raster = WriteJob(dir, 4, true, 2, true);
-    Spawned s = Spawn(FilterArgs("1", "Collate=true", raster), {"TMPDIR=" + dir}, dir, false, true);
-    ProcessResult broken = Wait(s);
+    Spawned s = StartProgram(FilterPath(), FilterArgs("1", "Collate=true", raster), {"TMPDIR=" + dir}, dir, false, true);
+    ProcessResult broken = WaitProgram(s);
     EXPECT_EQ(broken.status, 1);
     std::vector<std::string> errors = ErrorLines(broken.err);
     ASSERT_EQ(errors.size(), 1u) << broken.err;
@@ -367,7 +229,7 @@ TEST(SpoolJobs, FailedJobsReportOnceAndLeaveNoSpool)
     ASSERT_EQ(errors.size(), 1u) << full.err;
     EXPECT_NE(errors[0].find("spool file failed"), std::string::npos) << errors[0];
     EXPECT_TRUE(SpoolFilesIn(dir).empty());
-    std::vector<int> order = PageOrder(full.out, &problems);
+    std::vector<int> order = PageOrder(full.out, kSide, &problems);
     EXPECT_LT(order.size(), 6u);
     EXPECT_TRUE(problems.empty()) << Joined(problems);
 }
@@ -385,7 +247,7 @@ TEST(SpoolJobs, LongDuplexJobWithFlushesRacingAppends)
         expect.push_back((k + 1) % kBarCycle + 1);
         expect.push_back(k % kBarCycle + 1);
     }
-    EXPECT_EQ(PageOrder(r.out), expect);
+    EXPECT_EQ(PageOrder(r.out, kSide), expect);
     // Count the pairs that left while pages were still being read.
     size_t loopEnd = r.err.find("main::start wait image thread");
     ASSERT_NE(loopEnd, std::string::npos);

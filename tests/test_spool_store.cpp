@@ -31,14 +31,6 @@ std::string MakeRecord(DWORD k, DWORD compLen)
     return r;
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 DWORD LE32(const std::string& s, size_t at)
 {
     return (DWORD)(BYTE)s[at] | (DWORD)(BYTE)s[at + 1] << 8 | (DWORD)(BYTE)s[at + 2] << 16 |

@@ -96,14 +96,6 @@ std::string WriteTemp(const std::string& bytes, const std::string& name)
     return path;
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 std::string Decoder()
 {
     return BuildDir() + "/vlgdidecode";

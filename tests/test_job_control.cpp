@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <dirent.h>
+#include <signal.h>
+#include <thread>
+
+#include "decoded_job.h"
+#include "filter_process.h"
+#include "test_pages.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+int CountLines(const std::string& err, const std::string& prefix)
+{
+    int n = 0;
+    for (const std::string& line : SplitLines(err))
+        n += line.rfind(prefix, 0) == 0;
+    return n;
+}
+
+// Waits until the background filter has reported `side` sides printed.
+bool WaitForSide(const Spawned& s, int side)
+{
+    const std::string want = "PAGE: " + std::to_string(side) + " 1";
+    for (int i = 0; i < 600; ++i) {
+        if (ReadFile(s.errPath).find(want) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+bool DirHasSpoolFile(const std::string& dir)
+{
+    bool found = false;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            found |= std::string(e->d_name).rfind("swspool", 0) == 0;
+        closedir(d);
+    }
+    return found;
+}
+
+// The stream is whole: every record decodes, the trailer is last, and the
+// scheduler was told of exactly the sides that reached the printer.
+void ExpectCleanEnd(const ProcessResult& r, const std::string& what)
+{
+    DecodedJob job = DecodeJob(r.out);
+    EXPECT_TRUE(job.ok) << what << ": " << Joined(job.report.problems);
+    EXPECT_TRUE(job.report.hasTrailer) << what;
+    EXPECT_EQ(CountLines(r.err, "PAGE: "), (int)job.pages.size()) << what;
+}
+} // namespace
+
+TEST(JobControl, CancelStopsALargeJobPromptly)
+{
+    std::string dir = MakeTempDir("cancel");
+    // Screened gray areas make JBIG work (about 0.1 s a page): uncancelled,
+    // the job runs for seconds.
+    cups_page_header2_t h = MakePageHeader(4960, 7016);
+    TestPage page = MakeNumberedPage(h, 1);
+    FillRect(&page, 200, 2000, 4500, 4000, 128);
+    std::vector<TestPage> pages(30, page);
+    std::string raster = dir + "/job.ras";
+    ASSERT_TRUE(WriteRasterFile(raster, pages));
+
+    Spawned s = StartProgram(FilterPath(), {"q", "1", "u", "Big", "1", "", raster}, {}, dir);
+    ASSERT_TRUE(WaitForSide(s, 2));
+    Clock::time_point sent = Clock::now();
+    kill(s.pid, SIGTERM);
+    ProcessResult r = WaitProgram(s);
+    double secs = std::chrono::duration<double>(Clock::now() - sent).count();
+    EXPECT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
+    // The record being coded is finished; pages still in flight are dropped.
+    EXPECT_LT(secs, 2.0) << "cancel took " << secs << " s";
+    ExpectCleanEnd(r, "simplex");
+    EXPECT_LT(CountLines(r.err, "PAGE: "), 30);
+}
+
+TEST(JobControl, CancelDuringCollatedCopiesLeavesNoSpool)
+{
+    std::string dir = MakeTempDir("cancelcopies");
+    cups_page_header2_t h = MakePageHeader(512, 512);
+    h.Duplex = CUPS_TRUE;
+    h.NumCopies = 5000;
+    std::vector<TestPage> pages;
+    for (unsigned k = 1; k <= 4; ++k)
+        pages.push_back(MakeNumberedPage(h, k));
+    std::string raster = dir + "/job.ras";
+    ASSERT_TRUE(WriteRasterFile(raster, pages));
+
+    Spawned s = StartProgram(FilterPath(), {"q", "1", "u", "Copies", "5000", "Collate=true", raster},
+                             {"TMPDIR=" + dir}, dir);
+    ASSERT_TRUE(WaitForSide(s, 9)); // into the replayed copies
+    kill(s.pid, SIGTERM);
+    ProcessResult r = WaitProgram(s);
+    EXPECT_EQ(r.status, 0);
+    ExpectCleanEnd(r, "collated copies");
+    EXPECT_LT(CountLines(r.err, "PAGE: "), 20000);
+    EXPECT_FALSE(DirHasSpoolFile(dir));
+}
+
+TEST(JobControl, SchedulerCountsEverySideSent)
+{
+    std::string dir = MakeTempDir("pagelines");
+    cups_page_header2_t h = MakePageHeader(256, 256);
+    h.Duplex = CUPS_TRUE;
+    h.NumCopies = 2;
+    std::vector<TestPage> pages;
+    for (unsigned k = 1; k <= 3; ++k)
+        pages.push_back(MakeNumberedPage(h, k));
+    std::string raster = dir + "/job.ras";
+    ASSERT_TRUE(WriteRasterFile(raster, pages));
+    ProcessResult r = RunProgram(FilterPath(), {"q", "1", "u", "t", "2", "Collate=true", raster},
+                                 {"TMPDIR=" + dir});
+    ASSERT_EQ(r.status, 0);
+    // Two copies of three pages and a blank back: eight sides, numbered in order.
+    std::vector<std::string> pageLines, infoLines;
+    for (const std::string& line : SplitLines(r.err)) {
+        if (line.rfind("PAGE: ", 0) == 0)
+            pageLines.push_back(line);
+        if (line.rfind("INFO: Printing page ", 0) == 0)
+            infoLines.push_back(line);
+    }
+    ASSERT_EQ(pageLines.size(), 8u);
+    for (size_t i = 0; i < pageLines.size(); ++i) {
+        EXPECT_EQ(pageLines[i], "PAGE: " + std::to_string(i + 1) + " 1");
+        EXPECT_EQ(infoLines[i], "INFO: Printing page " + std::to_string(i + 1));
+    }
+    EXPECT_EQ(PageOrder(r.out, 256), (std::vector<int>{2, 1, 0, 3, 2, 1, 0, 3}));
+}
