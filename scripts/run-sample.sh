@@ -1,10 +1,46 @@
 #!/bin/sh
-# Prints the bundled sample job to a file, as the scheduler would run the filter.
+# The filter's main job on a bundled document: samples/multipage.pdf goes
+# through CUPS's own chain (pdftopdf, gstoraster, rastertoQuorin) with the
+# built printer description and the built filter, as a print server would
+# run it; the printer stream is then decoded into PNG previews.
+# Without cupsfilter it falls back to a generated raster job.
 set -eu
 BUILD=${1:-build}
-mkdir -p "$BUILD/sample"
-"$BUILD/testpagegen" "$BUILD/sample/sample.ras" --pages 3 --photo
-"$BUILD/rastertoQuorin" 1 "$(id -un)" "Sample job" 1 "" "$BUILD/sample/sample.ras" \
-    > "$BUILD/sample/sample.prn" 2> "$BUILD/sample/sample.log"
-echo "Printer stream: $BUILD/sample/sample.prn ($(wc -c < "$BUILD/sample/sample.prn") bytes)"
-echo "Filter log:     $BUILD/sample/sample.log"
+DOC=${2:-samples/multipage.pdf}
+OUT="$BUILD/sample"
+rm -rf "$OUT"
+mkdir -p "$OUT/png"
+BUILD=$(cd "$BUILD" && pwd)
+OUT="$BUILD/sample"
+
+if command -v cupsfilter >/dev/null 2>&1 && [ -f "$BUILD/ppd/quorin.ppd" ]; then
+    # A private ServerBin: the system's filters plus the one just built.
+    sys=$(cups-config --serverbin)
+    bin="$OUT/serverbin"
+    mkdir -p "$bin/filter" "$OUT/etc" "$OUT/spool/tmp" "$OUT/log"
+    for f in "$sys"/*; do [ "$(basename "$f")" = filter ] || ln -s "$f" "$bin/"; done
+    for f in "$sys"/filter/*; do ln -s "$f" "$bin/filter/"; done
+    ln -sf "$BUILD/rastertoQuorin" "$bin/filter/rastertoQuorin"
+    cat > "$OUT/cups-files.conf" <<CONF
+ServerRoot $OUT/etc
+RequestRoot $OUT/spool
+TempDir $OUT/spool/tmp
+ServerBin $bin
+DataDir $(cups-config --datadir)
+ErrorLog $OUT/log/error_log
+CONF
+    echo "Printing $DOC through cupsfilter (A4, density 3)"
+    cupsfilter -c "$OUT/cups-files.conf" -p "$BUILD/ppd/quorin.ppd" -e -m printer/quorin \
+        "$DOC" > "$OUT/sample.prn" 2> "$OUT/sample.log"
+else
+    echo "cupsfilter not found: printing a generated raster job instead"
+    "$BUILD/testpagegen" "$OUT/sample.ras" --pages 3 --photo
+    "$BUILD/rastertoQuorin" 1 "$(id -un)" "Sample job" 1 "" "$OUT/sample.ras" \
+        > "$OUT/sample.prn" 2> "$OUT/sample.log"
+fi
+
+"$BUILD/vlgdidecode" --png "$OUT/png" "$OUT/sample.prn" > "$OUT/summary.txt"
+grep -E '^(page|result)' "$OUT/summary.txt"
+echo "Printer stream: $OUT/sample.prn ($(wc -c < "$OUT/sample.prn") bytes)"
+echo "Page previews:  $OUT/png/"
+echo "Filter log:     $OUT/sample.log"
