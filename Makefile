@@ -29,6 +29,7 @@ test-asan:
 	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DQUORIN_SANITIZE=address -DQUORIN_BUILD_BENCH=OFF
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	    ctest -j $(JOBS) --output-on-failure --timeout 900 -L 'unit|filter|sanitize'
 
 test-tsan:
