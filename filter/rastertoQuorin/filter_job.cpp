@@ -333,7 +333,7 @@ void EndJob(FilterJob* job)
     SendSpooledPages(job);
     // The trailer closes every job whose header went out, also one whose
     // first page was unreadable, so the printer is not left inside the job.
-    if (job->page != 0 || PJL_JobHeaderWritten())
+    if (PJL_JobHeaderWritten())
         PJL_WriteCloseJobCmd(&job->inheader);
 }
 
