@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
@@ -15,8 +16,9 @@
 extern char** environ;
 
 namespace {
-// In the child, before exec.
-void ApplyEnvironment(const std::vector<std::string>& env)
+// In the child: the environment changes, then the program. Never returns.
+[[noreturn]] void ExecProgram(const std::string& program, const std::vector<std::string>& argv,
+                              const std::vector<std::string>& env)
 {
     for (const std::string& e : env) {
         if (!e.empty() && e.back() == '=')
@@ -24,6 +26,12 @@ void ApplyEnvironment(const std::vector<std::string>& env)
         else
             putenv(const_cast<char*>(e.c_str()));
     }
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execve(program.c_str(), args.data(), environ);
+    _exit(127);
 }
 } // namespace
 
@@ -78,13 +86,7 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
         dup2(in, 0);
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
-        ApplyEnvironment(env);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execve(program.c_str(), args.data(), environ);
-        _exit(127);
+        ExecProgram(program, argv, env);
     }
     close(outPipe[1]);
     close(errPipe[1]);
@@ -147,13 +149,7 @@ Spawned StartProgram(const std::string& program, const std::vector<std::string>&
         dup2(i, 0);
         dup2(o, 1);
         dup2(e, 2);
-        ApplyEnvironment(env);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execve(program.c_str(), args.data(), environ);
-        _exit(127);
+        ExecProgram(program, argv, env);
     }
     if (stdinPipe) {
         close(in[0]);
@@ -187,6 +183,18 @@ std::string ReadFile(const std::string& path)
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+std::vector<std::string> DirEntries(const std::string& dir)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.')
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    return names;
 }
 
 std::vector<std::string> ErrorLines(const std::string& err)

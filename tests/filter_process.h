@@ -42,6 +42,9 @@ ProcessResult WaitProgram(Spawned& s);
 
 std::string ReadFile(const std::string& path);
 
+// Names in a directory, without "." entries.
+std::vector<std::string> DirEntries(const std::string& dir);
+
 // The "ERROR:" lines of a filter's standard error, and lines joined for messages.
 std::vector<std::string> ErrorLines(const std::string& err);
 std::string Joined(const std::vector<std::string>& lines);

@@ -7,42 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "gray_slot.h"
 #include "job_info.h"
 
 namespace {
 int kEdgeFilter[9] = {2, 1, 2, 1, -12, 1, 2, 1, 2};
 
-struct GraySlot {
-    JobInfo job;
-    std::vector<BYTE> buf;
-    std::string log;
-    GraySlot(DWORD width, DWORD height, BYTE gray, int density) : buf((size_t)width * height, gray)
-    {
-        InitJobSlot(&job, 0);
-        job.page_width = width;
-        job.page_height = height;
-        job.linebyte = width;
-        job.pagesize = width * height;
-        job.inheader.cupsCompression = (unsigned)density;
-        job.inheader.cupsBitsPerPixel = 24;
-        job.lpbuf.store(buf.data());
-    }
-    BYTE& Gray(DWORD x, DWORD y) { return buf[(size_t)y * job.page_width + x]; }
-    void Fill(DWORD x0, DWORD y0, DWORD w, DWORD h, BYTE v)
-    {
-        for (DWORD y = y0; y < y0 + h; ++y)
-            for (DWORD x = x0; x < x0 + w; ++x)
-                Gray(x, y) = v;
-    }
-    int Bit(DWORD x, DWORD y) const { return buf[(size_t)y * job.linebyte + x / 8] >> (7 - x % 8) & 1; }
-    BOOL Run(BOOL (*step)(JobInfo*))
-    {
-        testing::internal::CaptureStderr();
-        BOOL rc = step(&job);
-        log = testing::internal::GetCapturedStderr();
-        return rc;
-    }
-};
 
 // The filter as a plain reading of its definition: padded copy, 64-bit sums,
 // truncating division, limits 0..255.

@@ -7,36 +7,11 @@
 #include <vector>
 
 #include "halftone.h"
+#include "gray_slot.h"
 #include "job_info.h"
 #include "threshold_matrix.h"
 
 namespace {
-// A hand-filled page slot holding an eight-bit gray page.
-struct GraySlot {
-    JobInfo job;
-    std::vector<BYTE> buf;
-    std::string log;
-    GraySlot(DWORD width, DWORD height, BYTE gray, int density) : buf((size_t)width * height, gray)
-    {
-        InitJobSlot(&job, 0);
-        job.page_width = width;
-        job.page_height = height;
-        job.linebyte = width;
-        job.pagesize = width * height;
-        job.inheader.cupsCompression = (unsigned)density;
-        job.lpbuf.store(buf.data());
-    }
-    BYTE& Gray(DWORD x, DWORD y) { return buf[(size_t)y * job.page_width + x]; }
-    int Bit(DWORD x, DWORD y) const { return buf[(size_t)y * job.linebyte + x / 8] >> (7 - x % 8) & 1; }
-    BOOL Screen()
-    {
-        testing::internal::CaptureStderr();
-        BOOL rc = ApplyHalftone(&job);
-        log = testing::internal::GetCapturedStderr();
-        return rc;
-    }
-    bool Logged(const std::string& text) const { return log.find(text) != std::string::npos; }
-};
 
 // Gray value of column x on the pages of the row test: every value, scattered.
 BYTE ColumnGray(DWORD x)
@@ -98,8 +73,8 @@ TEST(Halftone, WhiteStaysLightAndBlackDarkAtEveryDensity)
             SCOPED_TRACE(testing::Message() << "density " << density << " toner " << toner);
             GraySlot white(256, 160, 255, density), black(256, 160, 0, density);
             white.job.inheader.cupsInteger[0] = black.job.inheader.cupsInteger[0] = (unsigned)toner;
-            ASSERT_TRUE(white.Screen());
-            ASSERT_TRUE(black.Screen());
+            ASSERT_TRUE(white.Run(ApplyHalftone));
+            ASSERT_TRUE(black.Run(ApplyHalftone));
             for (size_t i = 0; i < 32 * 160; ++i) {
                 ASSERT_EQ(white.buf[i], 0xFF) << i;
                 ASSERT_EQ(black.buf[i], 0x00) << i;
@@ -114,7 +89,7 @@ TEST(Halftone, PacksLinesAtTheFrontWithTheFirstPixelInTheTopBit)
     s.Gray(0, 5) = 255;
     s.Gray(7, 6) = 255;
     s.Gray(4991, 63) = 255;
-    ASSERT_TRUE(s.Screen());
+    ASSERT_TRUE(s.Run(ApplyHalftone));
     EXPECT_EQ(s.job.linebyte, 624u);
     EXPECT_EQ(s.job.page_width, 4992u);
     EXPECT_EQ(s.job.pagesize, 4992u * 64);
@@ -131,8 +106,8 @@ TEST(Halftone, GrayOnLineTwoUsesMatrixRowOne)
 {
     // Thresholds 24 1 11 81 216 254 235 145 (g = 1.2) and 0 0 0 9 157 252 200 49 (g = 3.5).
     GraySlot g12(128, 32, 128, 2), g35(128, 32, 128, 6);
-    ASSERT_TRUE(g12.Screen());
-    ASSERT_TRUE(g35.Screen());
+    ASSERT_TRUE(g12.Run(ApplyHalftone));
+    ASSERT_TRUE(g35.Run(ApplyHalftone));
     EXPECT_EQ(g12.buf[2 * 16], 0xF0);
     EXPECT_EQ(g35.buf[2 * 16], 0xF1);
 }
@@ -143,7 +118,7 @@ TEST(Halftone, LinesZeroAndOneShareTheFirstRow)
     for (DWORD y = 0; y < 160; ++y)
         for (DWORD x = 0; x < 256; ++x)
             s.Gray(x, y) = ColumnGray(x);
-    ASSERT_TRUE(s.Screen());
+    ASSERT_TRUE(s.Run(ApplyHalftone));
     const struct {
         DWORD line;
         int row;
@@ -163,7 +138,7 @@ TEST(Halftone, RefusesDensityZeroAndBelowLeavingThePageAlone)
             SCOPED_TRACE(testing::Message() << "density " << density << " toner " << toner);
             GraySlot s(64, 32, 77, density);
             s.job.inheader.cupsInteger[0] = (unsigned)toner;
-            EXPECT_FALSE(s.Screen());
+            EXPECT_FALSE(s.Run(ApplyHalftone));
             EXPECT_TRUE(s.Logged("ApplyHalftone::Argument Incorrect"));
             EXPECT_TRUE(s.Logged("ApplyHalftone:: Out, Tick = "));
             EXPECT_EQ(s.job.linebyte, 64u);
@@ -176,17 +151,17 @@ TEST(Halftone, RefusesSlotsItCannotScreenSafely)
 {
     GraySlot noPage(64, 32, 77, 3);
     noPage.job.lpbuf.store(nullptr);
-    EXPECT_FALSE(noPage.Screen());
+    EXPECT_FALSE(noPage.Run(ApplyHalftone));
     EXPECT_TRUE(noPage.Logged("ApplyHalftone::Argument Incorrect"));
 
     // Gray lines shorter than the one-bit lines: the result would not fit.
     GraySlot shortLines(64, 32, 77, 3);
     shortLines.job.page_width = 640;
-    EXPECT_FALSE(shortLines.Screen());
+    EXPECT_FALSE(shortLines.Run(ApplyHalftone));
     EXPECT_EQ(shortLines.buf, std::vector<BYTE>(64 * 32, 77));
 
     GraySlot empty(64, 0, 77, 3);
-    EXPECT_FALSE(empty.Screen());
+    EXPECT_FALSE(empty.Run(ApplyHalftone));
 }
 
 TEST(Halftone, TonerSavingSelectsCurveTwoAndHighDensitiesCurveSix)
@@ -200,7 +175,7 @@ TEST(Halftone, TonerSavingSelectsCurveTwoAndHighDensitiesCurveSix)
     saving.job.inheader.cupsInteger[0] = 1;
     for (GraySlot* s : {&saving, &two, &six, &many}) {
         ramp(*s);
-        ASSERT_TRUE(s->Screen());
+        ASSERT_TRUE(s->Run(ApplyHalftone));
     }
     EXPECT_TRUE(saving.Logged("ApplyHalftone::select = 2"));
     EXPECT_TRUE(saving.Logged("ApplyHalftone::Gamma = 1.200000"));
@@ -213,7 +188,7 @@ TEST(Halftone, TonerSavingSelectsCurveTwoAndHighDensitiesCurveSix)
 TEST(Halftone, TraceFollowsTheSteps)
 {
     GraySlot s(64, 32, 128, 3);
-    ASSERT_TRUE(s.Screen());
+    ASSERT_TRUE(s.Run(ApplyHalftone));
     const char* steps[] = {"ApplyHalftone In",
                            "ApplyHalftone::Calculate Brightness & Gamma Start",
                            "ApplyHalftone::brightness = 255",
@@ -245,7 +220,7 @@ TEST(Halftone, LightShareOfUniformGrayFollowsTheCurve)
     for (int density = 1; density <= 6; ++density) {
         for (int gray = 4; gray < 255; gray += 9) {
             GraySlot s(256, 160, (BYTE)gray, density);
-            ASSERT_TRUE(s.Screen());
+            ASSERT_TRUE(s.Run(ApplyHalftone));
             long light = 0;
             for (DWORD y = 1; y <= 128; ++y) // every matrix row once
                 for (DWORD x = 0; x < 256; ++x)

@@ -37,18 +37,6 @@ DWORD LE32(const std::string& s, size_t at)
            (DWORD)(BYTE)s[at + 3] << 24;
 }
 
-std::vector<std::string> DirEntries(const std::string& dir)
-{
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.')
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
-
 std::string ReadBack(DWORD index)
 {
     DWORD size = GetPageDataSize(index);

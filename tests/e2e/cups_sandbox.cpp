@@ -35,18 +35,6 @@ bool MakeDir(const std::string& path)
     return (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) && chmod(path.c_str(), 0755) == 0;
 }
 
-std::vector<std::string> DirEntries(const std::string& dir)
-{
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.')
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
-
 bool Contains(const std::vector<std::string>& v, const std::string& s)
 {
     for (const std::string& x : v)
