@@ -1,5 +1,7 @@
 #include "page_record.h"
 
+#include "little_endian.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -19,14 +21,6 @@ const short MediaType[MEDIA_TYPE_COUNT] = {
 };
 
 namespace {
-
-void PutDword(char* p, DWORD v)
-{
-    p[0] = (char)(v & 0xFF);
-    p[1] = (char)((v >> 8) & 0xFF);
-    p[2] = (char)((v >> 16) & 0xFF);
-    p[3] = (char)((v >> 24) & 0xFF);
-}
 
 void FillBitCountTable(BYTE* table)
 {
@@ -75,39 +69,40 @@ BYTE MediaTypeFor(unsigned cupsMediaType)
 BOOL PJL_WritePageHeader(JobInfo* lpJob, char* outbuf, DWORD CompressSize)
 {
     const cups_page_header2_t* h = &lpJob->inheader;
-    memcpy(outbuf + PH_IDF, "GDI", 4);
+    BYTE* out = reinterpret_cast<BYTE*>(outbuf);
+    memcpy(out + PH_IDF, "GDI", 4);
 
     DWORD datasize = lpJob->linebyte * lpJob->page_height;
-    PutDword(outbuf + PH_PAGE_WIDTH, lpJob->page_width);
+    PutDword(out + PH_PAGE_WIDTH, lpJob->page_width);
     DbgMsg("PJL_WritePageHeader::width = %d", (int)lpJob->page_width);
-    PutDword(outbuf + PH_PAGE_HEIGHT, lpJob->page_height);
+    PutDword(out + PH_PAGE_HEIGHT, lpJob->page_height);
     DbgMsg("PJL_WritePageHeader::height = %d", (int)lpJob->page_height);
-    PutDword(outbuf + PH_DATASIZE, datasize);
+    PutDword(out + PH_DATASIZE, datasize);
     DbgMsg("PJL_WritePageHeader::datasize = %d", (int)datasize);
     DbgMsg("PJL_WritePageHeader::linebyte = %d", (int)lpJob->linebyte);
-    PutDword(outbuf + PH_COMPSIZE, CompressSize);
+    PutDword(out + PH_COMPSIZE, CompressSize);
     DbgMsg("PJL_WritePageHeader::compsize = %d", (int)CompressSize);
 
     // Every byte counts, the padding added to reach a multiple of 32 too.
     DWORD blackDots = (DWORD)Prnt_CountBlackDots(SlotBuffer(lpJob), datasize);
-    PutDword(outbuf + PH_BLACKDOTS, blackDots);
+    PutDword(out + PH_BLACKDOTS, blackDots);
     DbgMsg("PJL_WritePageHeader::blackDots = %d", (int)blackDots);
 
     BYTE paper = PaperTypeFor(h->PageSize[0], h->PageSize[1]);
-    outbuf[PH_PAPER_TYPE] = (char)paper;
+    out[PH_PAPER_TYPE] = paper;
     DbgMsg("paper_type = %d", paper);
     BYTE media = MediaTypeFor(h->cupsMediaType);
-    outbuf[PH_MEDIA_TYPE] = (char)media;
+    out[PH_MEDIA_TYPE] = media;
     DbgMsg("MediaType = %d", media);
     BYTE tray = h->MediaPosition == 250 ? 0 : (BYTE)(h->MediaPosition & 0xFF);
-    outbuf[PH_MEDIA_POSITION] = (char)tray;
+    out[PH_MEDIA_POSITION] = tray;
     DbgMsg("MediaPosition = %d", tray);
 
-    outbuf[PH_OUTBIN] = 0;
-    outbuf[PH_BITS] = 1;
-    outbuf[PH_COLORS] = 1;
-    outbuf[PH_COLORMODE] = 0;
-    outbuf[PH_COMPMETHOD] = 1;
+    out[PH_OUTBIN] = 0;
+    out[PH_BITS] = 1;
+    out[PH_COLORS] = 1;
+    out[PH_COLORMODE] = 0;
+    out[PH_COMPMETHOD] = 1;
     return TRUE;
 }
 

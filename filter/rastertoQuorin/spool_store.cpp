@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "job_info.h"
+#include "little_endian.h"
 
 char gSpolFileName[PATH_MAX] = "";
 FILE* gSpoolFileHandle = nullptr;
@@ -26,19 +27,6 @@ char gReason[256] = "";
 const char kNameTemplate[] = "swspool-XXXXXX.dat";
 const int kNameSuffixLen = 4; // ".dat"
 
-void PutLE32(BYTE* p, DWORD v)
-{
-    p[0] = (BYTE)v;
-    p[1] = (BYTE)(v >> 8);
-    p[2] = (BYTE)(v >> 16);
-    p[3] = (BYTE)(v >> 24);
-}
-
-DWORD GetLE32(const BYTE* p)
-{
-    return (DWORD)p[0] | (DWORD)p[1] << 8 | (DWORD)p[2] << 16 | (DWORD)p[3] << 24;
-}
-
 // A short read at the end of the file leaves errno as it was.
 void NoteStreamFailure(const char* what, FILE* f)
 {
@@ -54,8 +42,8 @@ void NoteStreamFailure(const char* what, FILE* f)
 BOOL WriteFileHeader(FILE* f)
 {
     BYTE raw[SPOOL_FILE_HEADER_SIZE];
-    PutLE32(raw, gSpoolFileHeader.pages);
-    PutLE32(raw + 4, gSpoolFileHeader.bfOffBits);
+    PutDword(raw, gSpoolFileHeader.pages);
+    PutDword(raw + 4, gSpoolFileHeader.bfOffBits);
     if (fseek(f, 0, SEEK_SET) != 0 || fwrite(raw, 1, sizeof raw, f) != sizeof raw || fflush(f) != 0) {
         NoteStreamFailure("spool header write", f);
         return FALSE;
@@ -78,7 +66,7 @@ BOOL WalkToRecord(DWORD index, DWORD* dataLen)
             NoteStreamFailure("spool read", f);
             return FALSE;
         }
-        SpoolPageHeader rec = {GetLE32(raw)};
+        SpoolPageHeader rec = {GetDword(raw)};
         if (count == index) {
             *dataLen = rec.dataLen;
             return TRUE;
@@ -184,7 +172,7 @@ BOOL SpoolAppend(const void* record, DWORD len, DWORD* pagesAfter)
         return FALSE;
     BYTE raw[SPOOL_PAGE_HEADER_SIZE];
     SpoolPageHeader rec = {len};
-    PutLE32(raw, rec.dataLen);
+    PutDword(raw, rec.dataLen);
     if (fseek(f, 0, SEEK_END) != 0 || fwrite(raw, 1, sizeof raw, f) != sizeof raw ||
         fwrite(record, 1, len, f) != len) {
         NoteStreamFailure("spool write", f);

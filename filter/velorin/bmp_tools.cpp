@@ -1,4 +1,5 @@
 #include "bmp_tools.h"
+#include "little_endian.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,28 +8,6 @@
 
 namespace {
 static_assert(BMP_FILEHEADER_SIZE + BMP_INFOHEADER_SIZE == 54, "BMP header sizes");
-
-void PutWord(BYTE* p, WORD v)
-{
-    p[0] = (BYTE)v;
-    p[1] = (BYTE)(v >> 8);
-}
-
-void PutDword(BYTE* p, DWORD v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = (BYTE)(v >> (8 * i));
-}
-
-WORD GetWord(const BYTE* p)
-{
-    return (WORD)(p[0] | (p[1] << 8));
-}
-
-DWORD GetDword(const BYTE* p)
-{
-    return (DWORD)p[0] | ((DWORD)p[1] << 8) | ((DWORD)p[2] << 16) | ((DWORD)p[3] << 24);
-}
 
 void EncodeFileHeader(const BITMAPFILEHEADER& h, BYTE* p)
 {
