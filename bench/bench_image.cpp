@@ -95,8 +95,10 @@ void SetLabel(benchmark::State& state)
     state.SetLabel(state.range(0) == 0 ? "text" : "photo");
 }
 
-// Screening and border quality change the page, so each pass starts from the gray page.
-void BM_ApplyHalftone(benchmark::State& state)
+// Screening and border quality change the page, so each pass starts from the
+// gray page; only the step itself is timed.
+template <typename Step>
+void TimeOnFreshPage(benchmark::State& state, Step step)
 {
     int kind = (int)state.range(0);
     Slot slot(kind);
@@ -104,64 +106,42 @@ void BM_ApplyHalftone(benchmark::State& state)
         state.PauseTiming();
         slot.Reset(kind);
         state.ResumeTiming();
-        benchmark::DoNotOptimize(ApplyHalftone(&slot.job));
+        step(slot);
+        benchmark::DoNotOptimize(slot.buffer.data());
     }
     SetLabel(state);
 }
 
+void BM_ApplyHalftone(benchmark::State& state)
+{
+    TimeOnFreshPage(state, [](Slot& slot) { ApplyHalftone(&slot.job); });
+}
+
 void BM_DoBorderQuality(benchmark::State& state)
 {
-    int kind = (int)state.range(0);
-    Slot slot(kind);
-    for (auto _ : state) {
-        state.PauseTiming();
-        slot.Reset(kind);
-        state.ResumeTiming();
-        benchmark::DoNotOptimize(DoBorderQuality(&slot.job));
-    }
-    SetLabel(state);
+    TimeOnFreshPage(state, [](Slot& slot) { DoBorderQuality(&slot.job); });
 }
 
 // What the page worker does to a 24-bit page: border quality, then inversion.
 void BM_BorderQualityAndNegative(benchmark::State& state)
 {
-    int kind = (int)state.range(0);
-    Slot slot(kind);
-    for (auto _ : state) {
-        state.PauseTiming();
-        slot.Reset(kind);
-        state.ResumeTiming();
+    TimeOnFreshPage(state, [](Slot& slot) {
         DoBorderQuality(&slot.job);
         DoNegative(&slot.job, 0);
-    }
-    SetLabel(state);
+    });
 }
 
 void BM_ApplyFilter3x3(benchmark::State& state)
 {
-    int kind = (int)state.range(0);
-    Slot slot(kind);
-    int kernel[9] = {2, 1, 2, 1, -12, 1, 2, 1, 2};
-    for (auto _ : state) {
-        state.PauseTiming();
-        slot.Reset(kind);
-        state.ResumeTiming();
-        benchmark::DoNotOptimize(ApplyFilter3x3(&slot.job, slot.buffer.data(), 8, kernel, 3));
-    }
-    SetLabel(state);
+    TimeOnFreshPage(state, [](Slot& slot) {
+        int kernel[9] = {2, 1, 2, 1, -12, 1, 2, 1, 2};
+        ApplyFilter3x3(&slot.job, slot.buffer.data(), 8, kernel, 3);
+    });
 }
 
 void BM_GrayToLineart(benchmark::State& state)
 {
-    int kind = (int)state.range(0);
-    Slot slot(kind);
-    for (auto _ : state) {
-        state.PauseTiming();
-        slot.Reset(kind);
-        state.ResumeTiming();
-        GrayToLineart(&slot.job, slot.buffer.data(), 220);
-    }
-    SetLabel(state);
+    TimeOnFreshPage(state, [](Slot& slot) { GrayToLineart(&slot.job, slot.buffer.data(), 220); });
 }
 
 // Negative and mirror work on the screened page; each is its own inverse.

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <dirent.h>
 #include <signal.h>
 #include <thread>
 
@@ -34,13 +33,21 @@ bool WaitForSide(const Spawned& s, int side)
 
 bool DirHasSpoolFile(const std::string& dir)
 {
-    bool found = false;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            found |= std::string(e->d_name).rfind("swspool", 0) == 0;
-        closedir(d);
-    }
-    return found;
+    for (const std::string& name : DirEntries(dir))
+        if (name.rfind("swspool", 0) == 0)
+            return true;
+    return false;
+}
+
+// A job of numbered pages 1..count with the header's settings, in dir.
+std::string WriteNumberedJob(const std::string& dir, const cups_page_header2_t& h, unsigned count)
+{
+    std::vector<TestPage> pages;
+    for (unsigned k = 1; k <= count; ++k)
+        pages.push_back(MakeNumberedPage(h, k));
+    std::string raster = dir + "/job.ras";
+    EXPECT_TRUE(WriteRasterFile(raster, pages));
+    return raster;
 }
 
 // The stream is whole: every record decodes, the trailer is last, and the
@@ -85,11 +92,7 @@ TEST(JobControl, CancelDuringCollatedCopiesLeavesNoSpool)
     cups_page_header2_t h = MakePageHeader(512, 512);
     h.Duplex = CUPS_TRUE;
     h.NumCopies = 5000;
-    std::vector<TestPage> pages;
-    for (unsigned k = 1; k <= 4; ++k)
-        pages.push_back(MakeNumberedPage(h, k));
-    std::string raster = dir + "/job.ras";
-    ASSERT_TRUE(WriteRasterFile(raster, pages));
+    std::string raster = WriteNumberedJob(dir, h, 4);
 
     Spawned s = StartProgram(FilterPath(), {"q", "1", "u", "Copies", "5000", "Collate=true", raster},
                              {"TMPDIR=" + dir}, dir);
@@ -108,11 +111,7 @@ TEST(JobControl, SchedulerCountsEverySideSent)
     cups_page_header2_t h = MakePageHeader(256, 256);
     h.Duplex = CUPS_TRUE;
     h.NumCopies = 2;
-    std::vector<TestPage> pages;
-    for (unsigned k = 1; k <= 3; ++k)
-        pages.push_back(MakeNumberedPage(h, k));
-    std::string raster = dir + "/job.ras";
-    ASSERT_TRUE(WriteRasterFile(raster, pages));
+    std::string raster = WriteNumberedJob(dir, h, 3);
     ProcessResult r = RunProgram(FilterPath(), {"q", "1", "u", "t", "2", "Collate=true", raster},
                                  {"TMPDIR=" + dir});
     ASSERT_EQ(r.status, 0);
