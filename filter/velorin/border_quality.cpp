@@ -254,16 +254,21 @@ void GrayToLineart(JobInfo* lpJob, BYTE* lpbuf, int threshold)
 }
 
 namespace {
+void LogMerge(DWORD BWlinebytes, DWORD page_height)
+{
+    DbgMsg("DoBorderQuality::Merge Halftone and Filter");
+    DbgMsg("DoBorderQuality::BWlinebytes = %d", (int)BWlinebytes);
+    DbgMsg("DoBorderQuality::lpJob->page_height = %d", (int)page_height);
+    DbgMsg("DoBorderQuality::bufsize = %d", (int)(BWlinebytes * page_height));
+}
+
 // Screens the page (1 = light) and clears the bits of the edge mask, the
 // mask page having `maskStride` bytes a line.
 void MergeEdges(JobInfo* lpJob, const BYTE* maskPage, DWORD maskStride)
 {
     const DWORD BWlinebytes = lpJob->page_width >> 3;
     const DWORD page_height = lpJob->page_height;
-    DbgMsg("DoBorderQuality::Merge Halftone and Filter");
-    DbgMsg("DoBorderQuality::BWlinebytes = %d", (int)BWlinebytes);
-    DbgMsg("DoBorderQuality::lpJob->page_height = %d", (int)page_height);
-    DbgMsg("DoBorderQuality::bufsize = %d", (int)(BWlinebytes * page_height));
+    LogMerge(BWlinebytes, page_height);
     BYTE* page = SlotBuffer(lpJob);
     // Line by line with each page's own stride; for widths that are multiples
     // of 32 both strides equal BWlinebytes.
@@ -331,10 +336,7 @@ BOOL BorderQualityStreaming(JobInfo* lpJob)
     DbgMsg("DoBorderQuality::Convert to Lineart");
     HalftoneScreen hs;
     if (HalftoneBegin(lpJob, &hs)) {
-        DbgMsg("DoBorderQuality::Merge Halftone and Filter");
-        DbgMsg("DoBorderQuality::BWlinebytes = %d", (int)BWlinebytes);
-        DbgMsg("DoBorderQuality::lpJob->page_height = %d", (int)height);
-        DbgMsg("DoBorderQuality::bufsize = %d", (int)(BWlinebytes * height));
+        LogMerge(BWlinebytes, height);
         BYTE* page = SlotBuffer(lpJob);
         for (DWORD y = 0; y < height; ++y) {
             BYTE* line = page + (size_t)y * width;
