@@ -213,3 +213,14 @@ std::string Joined(const std::vector<std::string>& lines)
         all += l + "\n";
     return all;
 }
+
+unsigned PageCopiesTotal(const std::string& err)
+{
+    unsigned total = 0;
+    for (const std::string& line : SplitLines(err)) {
+        unsigned page = 0, copies = 0;
+        if (sscanf(line.c_str(), "PAGE: %u %u", &page, &copies) == 2)
+            total += copies;
+    }
+    return total;
+}

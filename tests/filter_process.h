@@ -49,6 +49,10 @@ std::vector<std::string> DirEntries(const std::string& dir);
 std::vector<std::string> ErrorLines(const std::string& err);
 std::string Joined(const std::vector<std::string>& lines);
 
+// Sides the scheduler was told were printed: the sum of the copies field of
+// every "PAGE: n copies" line.
+unsigned PageCopiesTotal(const std::string& err);
+
 // A fresh private directory under the build tree's temp area.
 std::string MakeTempDir(const std::string& tag);
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "job_info.h"
+#include "job_memory.h"
 #include "job_setup.h"
 
 TEST(Str2Int, LeadingDigitsOnly)

@@ -47,8 +47,7 @@ TEST(PagePipeline, TruncatedStreamEndsTheJobWithAnError)
     EXPECT_NE(r.err.find("GetCUPSPageData fail!"), std::string::npos);
     std::vector<std::string> errors = ErrorLines(r.err);
     ASSERT_EQ(errors.size(), 1u) << r.err;
-    EXPECT_NE(errors[0].find("Page 2"), std::string::npos) << errors[0];
-    EXPECT_NE(errors[0].find("ended inside the page"), std::string::npos) << errors[0];
+    EXPECT_NE(errors[0].find("ended inside page 2"), std::string::npos) << errors[0];
     // The page read before the failure still went through.
     EXPECT_NE(r.err.find("JbigThread::exit print out 1 pages"), std::string::npos);
 }
@@ -65,9 +64,9 @@ TEST(PagePipeline, LyingAndHugeHeadersAreRefusedBeforeAllocation)
     cups_page_header2_t huge = MakePageHeader(40000, 8);
     cups_page_header2_t cmyk = MakePageHeader(128, 96, 32, CUPS_CSPACE_CMYK);
     cmyk.cupsColorOrder = CUPS_ORDER_CHUNKED;
-    for (const Case& c : {Case{"lying", lying, "raster header is damaged"},
-                          Case{"huge", huge, "page too large"},
-                          Case{"cmyk", cmyk, "unsupported raster layout"}}) {
+    for (const Case& c : {Case{"lying", lying, "raster header of page 1 is damaged"},
+                          Case{"huge", huge, "Page 1 cannot be printed (page too large"},
+                          Case{"cmyk", cmyk, "Page 1 cannot be printed (unsupported raster layout"}}) {
         TestPage p;
         p.header = c.header;
         p.pixels.assign(4096, 0xFF);
@@ -79,7 +78,6 @@ TEST(PagePipeline, LyingAndHugeHeadersAreRefusedBeforeAllocation)
         EXPECT_EQ(r.status, 1) << c.what;
         std::vector<std::string> errors = ErrorLines(r.err);
         ASSERT_EQ(errors.size(), 1u) << c.what << r.err;
-        EXPECT_NE(errors[0].find("Page 1"), std::string::npos) << errors[0];
         EXPECT_NE(errors[0].find(c.expect), std::string::npos) << errors[0];
         EXPECT_LT(secs, 30.0) << c.what << " hung";
     }

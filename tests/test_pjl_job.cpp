@@ -6,6 +6,7 @@
 
 #include "filter_process.h"
 #include "job_info.h"
+#include "job_status.h"
 #include "pjl_job.h"
 #include "test_pages.h"
 
@@ -85,11 +86,12 @@ TEST(PjlJobHeader, SettingsFollowTheFirstPageHeader)
     h.NumCopies = 3;
     EXPECT_TRUE(HasLine(Block(h), "@PJL SET COPIES=3"));
     EXPECT_TRUE(HasLine(Block(h, TRUE), "@PJL SET COPIES=1")); // the filter makes the copies
-    h.Collate = CUPS_TRUE;
-    EXPECT_TRUE(HasLine(Block(h), "@PJL SET COPIES=1"));
+    h.Collate = CUPS_TRUE; // but not when it makes none itself
+    EXPECT_TRUE(HasLine(Block(h), "@PJL SET COPIES=3"));
     h.Collate = CUPS_FALSE;
-    h.NumCopies = 0; // a raster that does not say still prints once
-    EXPECT_TRUE(HasLine(Block(h), "@PJL SET COPIES=1"));
+    h.NumCopies = 0; // a raster that does not say: the copies argument, else once
+    EXPECT_TRUE(HasLine(Block(h), "@PJL SET COPIES=2"));
+    EXPECT_TRUE(HasLine(Block(h, FALSE, "Report", "alice", "host1", "queue", "1"), "@PJL SET COPIES=1"));
 
     h.MediaPosition = 1;
     std::string b = Block(h);
@@ -216,5 +218,5 @@ TEST(PjlJobHeader, WritersFrameTheJobAndCountTheirBytes)
                                "\x1b%-12345X"));
     EXPECT_EQ(out.size(), 70u);
     EXPECT_EQ(gOutputSize, (int)block.size() + 70);
-    EXPECT_TRUE(PJL_JobHeaderWritten());
+    EXPECT_TRUE(JobHeaderWritten());
 }

@@ -12,6 +12,7 @@
 
 #include "filter_process.h"
 #include "job_info.h"
+#include "job_status.h"
 #include "spool_flush.h"
 #include "spool_store.h"
 
@@ -57,6 +58,7 @@ protected:
             oldTmp_ = old;
         dir_ = MakeTempDir("spool");
         setenv("TMPDIR", dir_.c_str(), 1);
+        ResetJobStatus();
         testing::internal::CaptureStderr();
         created_ = CreateSpoolFile();
         log_ = testing::internal::GetCapturedStderr();
@@ -176,7 +178,7 @@ TEST_F(SpoolStore, FailedReadsAndWritesAreReportedAndStopTheStore)
     EXPECT_FALSE(GetPageData(1, 84, &buf[0]));
     std::string log = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(SpoolFailed());
-    EXPECT_NE(std::string(SpoolFailureReason()).find("unexpected end"), std::string::npos);
+    EXPECT_NE(std::string(JobFailureText()).find("unexpected end"), std::string::npos);
     EXPECT_NE(log.find("Spool file failure"), std::string::npos);
     // Once broken, nothing more is appended behind an unknown tail.
     testing::internal::CaptureStderr();
@@ -185,7 +187,7 @@ TEST_F(SpoolStore, FailedReadsAndWritesAreReportedAndStopTheStore)
     EXPECT_EQ(SpoolPageCount(), 2u);
 }
 
-TEST(SpoolCreation, FreshNamePerJobAndNoSpoolWithoutADirectory)
+TEST(SpoolCreation, FreshNamePerJobAndTmpWhenTmpdirIsMissing)
 {
     std::string dir = MakeTempDir("spoolname");
     setenv("TMPDIR", (dir + "/").c_str(), 1);
@@ -203,9 +205,9 @@ TEST(SpoolCreation, FreshNamePerJobAndNoSpoolWithoutADirectory)
     unlink(first.c_str());
 
     setenv("TMPDIR", (dir + "/missing").c_str(), 1);
-    EXPECT_FALSE(CreateSpoolFile());
-    EXPECT_EQ(gSaveToFile.load(), FALSE);
-    EXPECT_EQ(SpoolPageCount(), 0u);
+    ASSERT_TRUE(CreateSpoolFile());
+    EXPECT_EQ(std::string(gSpolFileName).rfind("/tmp/swspool", 0), 0u) << gSpolFileName;
+    RemoveSpoolFile();
     unsetenv("TMPDIR");
     testing::internal::GetCapturedStderr();
 }
@@ -260,38 +262,47 @@ TEST_F(SpoolStore, FlushesAndReplaysKeepDuplexPairsAndSimplexPageOrder)
     for (DWORD k = 0; k < 5; ++k)
         ASSERT_TRUE(SpoolAppend(r[k].data(), (DWORD)r[k].size()));
 
+    // Five pages of a duplex job, the sixth record its blank back side; the
+    // printer makes 2 copies of each side.
+    const SpoolSheets duplex = {TRUE, 5};
     DWORD finished = 0;
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
-    EXPECT_TRUE(PJL_FlushPage(&finished, TRUE)); // the odd fifth page waits
+    EXPECT_TRUE(PJL_FlushPage(&finished, &duplex, 2)); // the odd fifth page waits
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out, Concat({r[1], r[0], r[3], r[2]}));
     EXPECT_EQ(finished, 4u);
     ASSERT_TRUE(SpoolAppend(r[5].data(), (DWORD)r[5].size()));
     testing::internal::CaptureStdout();
-    EXPECT_TRUE(PJL_FlushPage(&finished, TRUE));
-    EXPECT_TRUE(PJL_FlushPage(&finished, TRUE)); // nothing is sent twice
-    EXPECT_TRUE(ReplaySpooledCopies(3, TRUE, TRUE));
-    EXPECT_TRUE(ReplaySpooledCopies(3, FALSE, TRUE)); // copies the printer makes: none here
+    EXPECT_TRUE(PJL_FlushPage(&finished, &duplex, 2));
+    EXPECT_TRUE(PJL_FlushPage(&finished, &duplex, 2)); // nothing is sent twice
+    EXPECT_TRUE(ReplaySpooledCopies(3, &duplex));
     out = testing::internal::GetCapturedStdout();
     std::string log = testing::internal::GetCapturedStderr();
     std::string copy = Concat({r[1], r[0], r[3], r[2], r[5], r[4]});
     EXPECT_EQ(out, Concat({r[5], r[4]}) + copy + copy);
     EXPECT_EQ(finished, 6u);
+    // The scheduler hears of each document side once a copy, with the
+    // printer's copies on the first; never of the blank back side.
+    std::string pages;
+    for (const std::string& line : SplitLines(log))
+        if (line.rfind("PAGE: ", 0) == 0)
+            pages += line.substr(6) + ",";
+    EXPECT_EQ(pages, "2 2,1 2,4 2,3 2,5 2,2 1,1 1,4 1,3 1,5 1,2 1,1 1,4 1,3 1,5 1,");
     EXPECT_NE(log.find("DEBUG: PJL_FlushPage::Total pages 4 ---------->"), std::string::npos);
     EXPECT_NE(log.find("DEBUG: main::nPageOffset = 2 ---------->"), std::string::npos);
-    EXPECT_NE(log.find("DEBUG: main::Page[5] pageSize = 59 ---------->"), std::string::npos);
 
     // Spooled only for collated copies: page order, also for an odd count.
     RemoveSpoolFile();
     ASSERT_TRUE(CreateSpoolFile());
     for (DWORD k = 0; k < 3; ++k)
         ASSERT_TRUE(SpoolAppend(r[k].data(), (DWORD)r[k].size()));
+    const SpoolSheets simplex = {FALSE, 3};
     finished = 0;
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
-    EXPECT_TRUE(PJL_FlushPage(&finished, FALSE));
-    EXPECT_TRUE(ReplaySpooledCopies(2, TRUE, FALSE));
+    EXPECT_TRUE(PJL_FlushPage(&finished, &simplex, 1));
+    EXPECT_TRUE(ReplaySpooledCopies(2, &simplex));
     out = testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(out, Concat({r[0], r[1], r[2], r[0], r[1], r[2]}));
@@ -299,14 +310,14 @@ TEST_F(SpoolStore, FlushesAndReplaysKeepDuplexPairsAndSimplexPageOrder)
 
     // A cancelled job sends nothing more.
     ASSERT_TRUE(SpoolAppend(r[3].data(), (DWORD)r[3].size()));
-    gJobCanceled.store(TRUE);
+    NoteJobCanceled();
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
-    EXPECT_TRUE(PJL_FlushPage(&finished, FALSE));
-    EXPECT_TRUE(ReplaySpooledCopies(5, TRUE, FALSE));
+    EXPECT_TRUE(PJL_FlushPage(&finished, &simplex, 1));
+    EXPECT_TRUE(ReplaySpooledCopies(5, &simplex));
     out = testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr();
-    gJobCanceled.store(FALSE);
+    ResetJobStatus();
     EXPECT_TRUE(out.empty());
     EXPECT_EQ(finished, 3u);
 }

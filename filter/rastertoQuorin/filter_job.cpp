@@ -1,19 +1,24 @@
 #include "filter_job.h"
 
 #include <cerrno>
-#include <cstdarg>
+#include <pthread.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#include <cups/cups.h>
+#include <cups/ppd.h>
 
+#include "header_fields.h"
+#include "job_memory.h"
 #include "job_setup.h"
+#include "job_status.h"
 #include "page_pipeline.h"
 #include "pjl_job.h"
 #include "printer_output.h"
+#include "raster_input.h"
 #include "raster_reader.h"
 #include "spool_flush.h"
 #include "spool_store.h"
@@ -21,26 +26,56 @@
 namespace {
 
 const char* kBanner = "Velorin's Filter 20180712";
+// The image kernels keep a few lines and a DbgMsg buffer on the stack.
+const size_t kWorkerStackSize = 512 * 1024;
 
-// One line a person reads in the job's state message; the scheduler shows it.
-void ReportError(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void ReportError(const char* fmt, ...)
-{
-    char text[1024];
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(text, sizeof text, fmt, ap);
-    va_end(ap);
-    for (char* p = text; *p; ++p)
-        if ((unsigned char)*p < 0x20)
-            *p = ' ';
-    fprintf(stderr, "ERROR: %s\n", text);
-}
+// The state of one print job as the entry point owns it.
+struct FilterJob {
+    int argc;
+    char** argv;
+    int fd;
+    RasterInput input;
+    cups_raster_t* inras;
+    ppd_file_t* ppd;
+    int num_options;
+    cups_option_t* options;
+    char jobID[JOB_ID_SIZE];
+    int numUP;
+    BOOL bCollate;
+    // A collation option was given; otherwise the first header's Collate decides.
+    BOOL bCollateGiven;
+    BOOL bDriverDoCollate;
+    BOOL bDuplex;
+    // Copies of the document the job asks for.
+    DWORD nCopies;
+    cups_page_header2_t inheader;
+    // The header of the last page that was read whole: the blank back side
+    // takes its geometry and media from it.
+    cups_page_header2_t inheader_bak;
+    DWORD page;
+    DWORD FlushPage;
+    JobInfo lpJob[MAX_JOB_SLOTS];
+    pthread_t id;
+    BOOL jbigStarted;
+};
 
 void OnCancel(int /*sig*/)
 {
-    // Only a lock-free store is safe here; the loops look at the flag.
-    gJobCanceled.store(TRUE, std::memory_order_release);
+    NoteJobCanceled();
+}
+
+// Last resort when the JBIG coder cannot get memory: it aborts the process.
+// Say so and leave no spool file behind; only async-signal-safe calls.
+void OnAbort(int sig)
+{
+    static const char msg[] = "ERROR: The filter was aborted, most likely because the JBIG coder ran out of "
+                              "memory; give the print server more memory or print fewer pages at once.\n";
+    ssize_t w = write(2, msg, sizeof msg - 1);
+    (void)w;
+    if (gSpolFileName[0])
+        unlink(gSpolFileName);
+    signal(sig, SIG_DFL);
+    raise(sig);
 }
 
 // CUPS cancels a job with SIGTERM. A closed backend must show as a failed
@@ -52,8 +87,26 @@ void InstallSignalHandlers(void)
     sigemptyset(&sa.sa_mask);
     sa.sa_handler = OnCancel;
     sigaction(SIGTERM, &sa, nullptr);
+    sa.sa_handler = OnAbort;
+    sa.sa_flags = SA_RESETHAND;
+    sigaction(SIGABRT, &sa, nullptr);
+    sa.sa_flags = 0;
     sa.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &sa, nullptr);
+}
+
+void OpenRaster(FilterJob* job)
+{
+    RasterInputFromFd(&job->input, job->fd);
+    RasterOpenResult result;
+    job->inras = OpenRasterInput(&job->input, &result);
+    if (result == RASTER_OPEN_EMPTY)
+        DbgMsg("main::the input is empty: no pages");
+    else if (result == RASTER_OPEN_NOT_RASTER)
+        JobFail(JOB_FAILURE_INPUT, "The input is not a CUPS raster stream; check that the queue uses this "
+                "driver's printer description.");
+    else if (result == RASTER_OPEN_READ_ERROR)
+        JobFail(JOB_FAILURE_INPUT, "The print data could not be read (%s).", strerror(job->input.readErrno));
 }
 
 BOOL OpenJob(FilterJob* job, int argc, char** argv)
@@ -80,7 +133,7 @@ BOOL OpenJob(FilterJob* job, int argc, char** argv)
     // Longer ids are cut: the id only labels trace lines.
     strncpy(job->jobID, argv[1], JOB_ID_SIZE - 1);
 
-    job->inras = cupsRasterOpen(job->fd, CUPS_RASTER_READ);
+    OpenRaster(job);
 
     const char* ppdPath = getenv("PPD");
     job->ppd = ppdPath ? ppdOpenFile(ppdPath) : nullptr;
@@ -94,7 +147,7 @@ BOOL OpenJob(FilterJob* job, int argc, char** argv)
         DbgMsg("option(%d): %s = %s", i, job->options[i].name, job->options[i].value);
     job->numUP = 1;
     job->bCollate = FALSE;
-    ScanJobOptions(job->num_options, job->options, &job->numUP, &job->bCollate);
+    ScanJobOptions(job->num_options, job->options, &job->numUP, &job->bCollate, &job->bCollateGiven);
 
     ppdMarkDefaults(job->ppd);
     cupsMarkOptions(job->ppd, job->num_options, job->options);
@@ -111,7 +164,6 @@ BOOL OpenJob(FilterJob* job, int argc, char** argv)
     job->bDriverDoCollate = FALSE;
     job->bDuplex = FALSE;
     job->nCopies = 0;
-    job->failed = FALSE;
     job->jbigStarted = FALSE;
     return TRUE;
 }
@@ -128,18 +180,29 @@ BOOL StartCompressionThread(FilterJob* job)
     return TRUE;
 }
 
-// Steps taken once, when the first page header has arrived.
-void FirstPageDecisions(FilterJob* job)
+// Steps taken once, when the first page header has arrived. FALSE when the
+// job cannot be printed at all; nothing has reached the printer then.
+BOOL FirstPageDecisions(FilterJob* job)
 {
     cups_page_header2_t* h = &job->inheader;
-    job->bDriverDoCollate = DriverDoesCollate(job->bCollate, h->NumCopies);
-    job->nCopies = h->NumCopies;
+    job->nCopies = JobCopies(h->NumCopies, job->argv[4]);
+    DbgMsg("main::copies = %u", (unsigned)job->nCopies);
+    if (job->nCopies > MAX_JOB_COPIES) {
+        JobFail(JOB_FAILURE_INPUT, "The job asks for %u copies, more than the %u this printer accepts; print "
+                "fewer copies.", (unsigned)job->nCopies, (unsigned)MAX_JOB_COPIES);
+        return FALSE;
+    }
+    BOOL collate = job->bCollateGiven ? job->bCollate : (HeaderValue(h->Collate) ? TRUE : FALSE);
+    job->bDriverDoCollate = DriverDoesCollate(collate, job->nCopies);
+    job->bDuplex = HeaderValue(h->Duplex) ? TRUE : FALSE;
+    // Pages go through the spool when their order or number changes here;
+    // without it the job cannot be printed as asked, so it must exist before
+    // anything reaches the printer.
+    if ((job->bDuplex || job->bDriverDoCollate) && !CreateSpoolFile())
+        return FALSE;
+    gSideCopies.store(PrinterCopies(h, job->argv[4], job->bDriverDoCollate), std::memory_order_release);
     PJL_WriteStartJobCmd_Quorin(&job->inheader, job->numUP, job->argv[0], job->argv[2], job->argv[3],
                                 job->argv[4], job->bDriverDoCollate);
-    job->bDuplex = h->Duplex ? TRUE : FALSE;
-    // Pages go through the spool when their order or number changes here.
-    if (job->bDuplex || job->bDriverDoCollate)
-        CreateSpoolFile();
     if (job->ppd && job->ppd->jcl_begin) {
         size_t len = strlen(job->ppd->jcl_begin);
         DbgMsg("jcl_begin = %s, len = %d", job->ppd->jcl_begin, (int)len);
@@ -147,22 +210,24 @@ void FirstPageDecisions(FilterJob* job)
         WritePrinterData(&esc, 1);
         WritePrinterData(job->ppd->jcl_begin, len);
     }
-    job->referSize = h->cupsWidth * h->cupsHeight * 2u;
-    gMAX_THREAD.store(ComputeMaxThread(h->cupsWidth, h->cupsHeight, getTotalSystemMemory()),
-                      std::memory_order_release);
+    unsigned long long available = AvailableJobMemory();
+    gMAX_THREAD.store(ComputeMaxThread(h->cupsWidth, h->cupsHeight, available), std::memory_order_release);
+    SetPageBudget(available / 2);
+    return TRUE;
 }
 
-// Waits until the slot of the next page is free and fills it. Returns it.
-JobInfo* TakeSlot(FilterJob* job)
+// Waits until the slot of the next page is free and the page fits the
+// memory budget, and fills the slot. NULL when the job stopped meanwhile.
+JobInfo* TakeSlot(FilterJob* job, unsigned long long bytes)
 {
     DWORD CurrentPage = job->page % (DWORD)gMAX_THREAD.load(std::memory_order_acquire);
     DbgMsg("main::start page %d / index %d!", (int)job->page, (int)CurrentPage);
     JobInfo* slot = &job->lpJob[CurrentPage];
     for (;;) {
         DWORD state = slot->finish.load(std::memory_order_acquire);
-        if (state != SLOT_TAKEN && state != SLOT_PROCESSED)
+        if (state != SLOT_TAKEN && state != SLOT_PROCESSED && PageFitsBudget(bytes))
             break;
-        if (gJobCanceled.load(std::memory_order_acquire))
+        if (JobAbandoned())
             return nullptr;
         DbgMsg("main::wait buffer index %d!", (int)CurrentPage);
         DbgMsg("main::lpbuf = %d!", slot->lpbuf.load(std::memory_order_acquire) ? 1 : 0);
@@ -174,109 +239,131 @@ JobInfo* TakeSlot(FilterJob* job)
     DbgMsg("main::end search buffer index %d!", (int)CurrentPage);
     memcpy(slot->jobID, job->jobID, sizeof slot->jobID);
     slot->PageIndex = job->page;
+    slot->pageBytes = bytes;
+    ReservePageBytes(bytes);
     slot->finish.store(SLOT_TAKEN, std::memory_order_release);
     slot->inras = job->inras;
     slot->inheader = job->inheader;
     return slot;
 }
 
-// Frees a slot whose page will not go on (read failure, no worker).
+// Frees a slot whose page will not go on (read failure).
 void ReleaseSlot(JobInfo* slot)
 {
     free(slot->lpbuf.exchange(nullptr, std::memory_order_acq_rel));
+    ReleasePageBytes(slot->pageBytes);
     slot->finish.store(SLOT_FREE, std::memory_order_release);
 }
 
-BOOL Canceled(void)
+// Waits until every page before `slot` has been written. FALSE when none
+// was in flight, or the job stopped meanwhile.
+BOOL WaitForEarlierPages(const JobInfo* slot)
 {
-    if (!gJobCanceled.load(std::memory_order_acquire))
+    if (PageBytesInFlight() <= slot->pageBytes)
         return FALSE;
-    DbgMsg("main::job canceled");
+    DbgMsg("main::page %d waits for the pages in flight to free their memory", (int)slot->PageIndex + 1);
+    while (PageBytesInFlight() > slot->pageBytes) {
+        if (JobAbandoned())
+            return FALSE;
+        Sleep(POLL_MSEC);
+    }
     return TRUE;
 }
 
-// libcups reports a damaged header like the end of the stream; data left
-// behind it tells the two apart.
-BOOL InputHasMoreData(int fd)
+void ReportHeaderEnd(const FilterJob* job, RasterHeaderResult r)
 {
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        off_t pos = lseek(fd, 0, SEEK_CUR);
-        return pos >= 0 && pos < st.st_size ? TRUE : FALSE;
-    }
-    char c;
-    ssize_t n;
-    do
-        n = read(fd, &c, 1);
-    while (n < 0 && errno == EINTR);
-    return n > 0 ? TRUE : FALSE;
+    unsigned next = (unsigned)job->page + 1;
+    if (r == RASTER_HEADER_CUT)
+        JobFail(JOB_FAILURE_INPUT, "The print data ended inside the header of page %u; the pages before it "
+                "were printed.", next);
+    else if (r == RASTER_HEADER_DAMAGED)
+        JobFail(JOB_FAILURE_INPUT, "The raster header of page %u is damaged; the pages before it were printed.",
+                next);
+    else if (r == RASTER_HEADER_READ_ERROR)
+        JobFail(JOB_FAILURE_INPUT, "The print data could not be read at page %u (%s); the pages before it were "
+                "printed.", next, strerror(job->input.readErrno));
 }
 
-BOOL ReadNextHeader(FilterJob* job)
+// Reads the slot's pixels. A page that finds no memory while earlier pages
+// hold theirs waits for them and tries again.
+BOOL ReadPage(FilterJob* job, JobInfo* slot)
 {
-    if (Canceled())
-        return FALSE;
-    if (cupsRasterReadHeader2(job->inras, &job->inheader))
+    DbgMsg("main::GetCUPSPageData start");
+    PageReadError err = {PAGE_READ_OK, ""};
+    BOOL ok = GetCUPSPageData(slot, &err);
+    if (!ok && err.kind == PAGE_READ_NO_MEMORY && WaitForEarlierPages(slot))
+        ok = GetCUPSPageData(slot, &err);
+    if (ok)
         return TRUE;
-    if (InputHasMoreData(job->fd)) {
-        DbgMsg("main::page %d header cannot be read", (int)job->page + 1);
-        ReportError("Page %d cannot be printed: its raster header is damaged. The pages before it "
-                    "were sent; check the document or the application that printed it.",
-                    (int)job->page + 1);
-        job->failed = TRUE;
-    }
+    unsigned pageNo = (unsigned)job->page + 1;
+    if (err.kind == PAGE_READ_STOPPED)
+        return FALSE;
+    DbgMsg("GetCUPSPageData fail!");
+    if (err.kind == PAGE_READ_CUT && job->input.readErrno)
+        JobFail(JOB_FAILURE_INPUT, "The print data could not be read inside page %u (%s); the pages before it "
+                "were printed.", pageNo, strerror(job->input.readErrno));
+    else if (err.kind == PAGE_READ_CUT)
+        JobFail(JOB_FAILURE_INPUT, "The print data ended inside page %u; the pages before it were printed.", pageNo);
+    else
+        JobFail(JOB_FAILURE_INPUT, "Page %u cannot be printed (%s); the pages before it were printed.", pageNo,
+                err.reason);
     return FALSE;
+}
+
+// The page's worker, on its own thread; on this one when no thread starts.
+void StartWorker(JobInfo* slot)
+{
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, kWorkerStackSize);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_t tid;
+    int rc = pthread_create(&tid, &attr, ImageProcThread, slot);
+    pthread_attr_destroy(&attr);
+    if (rc != 0) {
+        DbgMsg("main::pthread_create failed: %s; the page is processed here", strerror(rc));
+        RunPageWorker(slot);
+        return;
+    }
+    slot->PageThreadId = tid;
+    DbgMsg("main::pthread_create, id = %d", (int)(long)tid);
+}
+
+SpoolSheets Sheets(const FilterJob* job)
+{
+    return SpoolSheets{job->bDuplex, job->page};
 }
 
 void PageLoop(FilterJob* job)
 {
-    while (ReadNextHeader(job)) {
-        DbgMsg("Start Page = %d / Copies = %d", (int)job->page, (int)job->inheader.NumCopies);
-        job->inheader_bak = job->inheader;
-        if (job->page == 0)
-            FirstPageDecisions(job);
-
-        JobInfo* slot = TakeSlot(job);
-        if (!slot)
-            break; // canceled while waiting for a free slot
-        DbgMsg("main::GetCUPSPageData start");
-        const char* reason = "unknown";
-        if (!GetCUPSPageData(slot, &reason)) {
-            if (Canceled()) {
-                ReleaseSlot(slot);
-                break;
-            }
-            DbgMsg("GetCUPSPageData fail!");
-            ReportError("Page %d cannot be printed: %s. The pages before it were sent; check the "
-                        "document or the application that printed it.",
-                        (int)job->page + 1, reason);
-            ReleaseSlot(slot);
-            job->failed = TRUE;
+    if (!job->inras)
+        return;
+    while (!JobStopsReading()) {
+        RasterHeaderResult r = ReadRasterHeader(&job->input, job->inras, &job->inheader);
+        if (r != RASTER_HEADER_OK) {
+            ReportHeaderEnd(job, r);
             break;
         }
+        NormalizeJobHeader(&job->inheader);
+        DbgMsg("Start Page = %d / Copies = %d", (int)job->page, (int)job->inheader.NumCopies);
+        if (job->page == 0 && !FirstPageDecisions(job))
+            break;
+
+        DWORD width = (job->inheader.cupsWidth + 31) & ~31u, height = (job->inheader.cupsHeight + 31) & ~31u;
+        JobInfo* slot = TakeSlot(job, PageReckoning(width, height));
+        if (!slot)
+            break;
+        if (!ReadPage(job, slot)) {
+            ReleaseSlot(slot);
+            break;
+        }
+        job->inheader_bak = job->inheader;
         slot->linebyteLeft = slot->page_width - slot->inheader.cupsWidth;
         ++job->page;
-
-        pthread_t tid;
-        int rc = pthread_create(&tid, nullptr, ImageProcThread, slot);
-        if (rc != 0) {
-            DbgMsg("main::pthread_create failed: %s", strerror(rc));
-            ReportError("Page %d cannot be processed: no thread could be started (%s).",
-                        (int)job->page, strerror(rc));
-            --job->page;
-            ReleaseSlot(slot);
-            job->failed = TRUE;
-            break;
-        }
-        pthread_detach(tid);
-        slot->PageThreadId = tid;
-        DbgMsg("main::pthread_create, id = %d", (int)(long)tid);
-        if (gSaveToFile.load(std::memory_order_acquire)) {
-            if (job->page % 2 == 0)
-                PJL_FlushPage(&job->FlushPage, job->bDuplex);
-            // Without the spool or the printer stream the job cannot be completed.
-            if (SpoolFailed() || PrinterOutputFailed())
-                break;
+        StartWorker(slot);
+        if (gSaveToFile.load(std::memory_order_acquire) && job->page % 2 == 0) {
+            SpoolSheets sheets = Sheets(job);
+            PJL_FlushPage(&job->FlushPage, &sheets, gSideCopies.load(std::memory_order_acquire));
         }
     }
 }
@@ -285,26 +372,20 @@ void PageLoop(FilterJob* job)
 void WaitForPipeline(FilterJob* job)
 {
     DbgMsg("main::start wait image thread");
-    // A canceled job drops the pages still in flight: the compression thread
+    // A stopped job drops the pages still in flight: the compression thread
     // finishes the record it is writing and stops.
-    if (job->page > 0 && !gJobCanceled.load(std::memory_order_acquire)) {
+    if (job->page > 0) {
         DWORD index = (job->page - 1) % (DWORD)gMAX_THREAD.load(std::memory_order_acquire);
         JobInfo* slot = &job->lpJob[index];
-        for (;;) {
+        while (slot->lpbuf.load(std::memory_order_acquire) && !JobAbandoned()) {
             DbgMsg("main::page %d status %d", (int)index, (int)slot->finish.load(std::memory_order_acquire));
-            if (!slot->lpbuf.load(std::memory_order_acquire))
-                break;
             DbgMsg("main::image process page %d not yet...", (int)slot->PageIndex);
-            DbgMsg("main::image process page index %d not yet...", (int)index);
-            if (Canceled())
-                break;
             Sleep(POLL_MSEC);
         }
     }
     DbgMsg("main::end wait thread (new)");
     DbgMsg("main::page = %d", (int)job->page);
     gJbigThreadExit.store(TRUE, std::memory_order_release);
-    DbgMsg("main::end wait thread, gJbigThreadExit = %d", 1);
     if (job->jbigStarted)
         pthread_join(job->id, nullptr);
     DbgMsg("main::jbigthread stop");
@@ -313,19 +394,18 @@ void WaitForPipeline(FilterJob* job)
 // The rest of the first copy, then the further collated copies.
 void SendSpooledPages(FilterJob* job)
 {
-    // A cancelled job or a broken spool or printer stream ends with the trailer.
-    if (gJobCanceled.load(std::memory_order_acquire) || SpoolFailed() || PrinterOutputFailed())
+    if (JobAbandoned() || !gSaveToFile.load(std::memory_order_acquire))
         return;
-    BOOL spooled = gSaveToFile.load(std::memory_order_acquire);
     // An odd duplex job: a blank back side completes the last sheet.
-    if (spooled && job->bDuplex && job->page % 2 == 1 &&
+    if (job->bDuplex && job->page % 2 == 1 &&
         !PJL_SaveBlankPage(reinterpret_cast<BYTE*>(job->jobID), job->page, job->inheader_bak))
         return;
-    if (!PJL_FlushPage(&job->FlushPage, job->bDuplex))
+    SpoolSheets sheets = Sheets(job);
+    if (!PJL_FlushPage(&job->FlushPage, &sheets, gSideCopies.load(std::memory_order_acquire)))
         return;
     // After an unreadable page only the pages before it are sent, once.
-    if (spooled && !job->failed)
-        ReplaySpooledCopies(job->nCopies, job->bDriverDoCollate, job->bDuplex);
+    if (JobFailure() == JOB_FAILURE_NONE && job->bDriverDoCollate)
+        ReplaySpooledCopies(job->nCopies, &sheets);
 }
 
 void EndJob(FilterJob* job)
@@ -333,26 +413,37 @@ void EndJob(FilterJob* job)
     SendSpooledPages(job);
     // The trailer closes every job whose header went out, also one whose
     // first page was unreadable, so the printer is not left inside the job.
-    if (PJL_JobHeaderWritten())
+    if (JobHeaderWritten())
         PJL_WriteCloseJobCmd(&job->inheader);
 }
 
-int CleanUp(FilterJob* job, int status)
+void CleanUp(FilterJob* job)
 {
     cupsFreeOptions(job->num_options, job->options);
     DbgMsg("main::cupsFreeOptions");
-    cupsRasterClose(job->inras);
+    if (job->inras)
+        cupsRasterClose(job->inras);
     DbgMsg("main::cupsRasterClose");
     if (job->fd != 0)
         close(job->fd);
     if (job->ppd)
         ppdClose(job->ppd);
     RemoveSpoolFile();
-    if (!FlushPrinterData() && status == 0) {
-        ReportError("The printer stream could not be written: %s.", strerror(errno));
-        status = 1;
+    FlushPrinterData();
+}
+
+// The job's one verdict: a cancelled job ends quietly with 0, as CUPS
+// filters do; a failed one with its one ERROR: line and 1.
+int ExitStatus(void)
+{
+    if (JobCanceled()) {
+        DbgMsg("main::job canceled");
+        return 0;
     }
-    return status;
+    if (JobFailure() == JOB_FAILURE_NONE)
+        return 0;
+    fprintf(stderr, "ERROR: %s\n", JobFailureText());
+    return 1;
 }
 
 } // namespace
@@ -366,22 +457,13 @@ int RunFilter(int argc, char** argv)
     if (!OpenJob(&job, argc, argv))
         return 1;
     if (!StartCompressionThread(&job)) {
-        ReportError("The filter could not start its compression thread; try again when the "
-                    "print server has more resources.");
-        return CleanUp(&job, 1);
+        JobFail(JOB_FAILURE_PAGE, "The filter could not start its compression thread; try again when the "
+                "print server has more resources.");
+    } else {
+        PageLoop(&job);
+        WaitForPipeline(&job);
+        EndJob(&job);
     }
-    PageLoop(&job);
-    WaitForPipeline(&job);
-    EndJob(&job);
-    int status = job.failed ? 1 : 0;
-    if (SpoolFailed() && status == 0) {
-        ReportError("The job's spool file failed (%s); the pages after the failure were not printed.",
-                    SpoolFailureReason());
-        status = 1;
-    }
-    if (PipelineFailed() && status == 0) {
-        ReportError("Some pages could not be processed; see the debug log for details.");
-        status = 1;
-    }
-    return CleanUp(&job, status);
+    CleanUp(&job);
+    return ExitStatus();
 }

@@ -6,7 +6,7 @@ std::atomic<int> gMAX_THREAD{1};
 std::atomic<BOOL> gSaveToFile{FALSE};
 std::atomic<BOOL> gJbigThreadExit{FALSE};
 int gOutputSize = 0;
-std::atomic<BOOL> gJobCanceled{FALSE};
+std::atomic<DWORD> gSideCopies{1};
 
 void InitJobSlot(JobInfo* job, DWORD index)
 {
@@ -22,4 +22,5 @@ void InitJobSlot(JobInfo* job, DWORD index)
     job->linebyteLeft = 0;
     job->finish.store(SLOT_FREE, std::memory_order_release);
     job->PageThreadId = 0;
+    job->pageBytes = 0;
 }

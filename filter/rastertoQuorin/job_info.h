@@ -33,6 +33,9 @@ struct JobInfo {
     DWORD linebyteLeft;
     std::atomic<DWORD> finish;
     pthread_t PageThreadId;
+    // Bytes reckoned for this page against the job's memory budget: taken
+    // by main with the slot, given back by the compression thread.
+    unsigned long long pageBytes;
 };
 
 // Plain accessors so the image code reads the bitmap pointer without caring
@@ -50,8 +53,8 @@ extern std::atomic<int> gMAX_THREAD;
 extern std::atomic<BOOL> gSaveToFile;
 extern std::atomic<BOOL> gJbigThreadExit;
 extern int gOutputSize;
-// Set by the SIGTERM handler when the job is cancelled; loops that read,
-// flush or replay pages stop at the next page.
-extern std::atomic<BOOL> gJobCanceled;
+// Copies the printer makes of each side it receives (its COPIES= value);
+// set by main before the first page goes out.
+extern std::atomic<DWORD> gSideCopies;
 
 #endif

@@ -4,25 +4,34 @@
 #define QUORIN_JOB_SETUP_H
 
 #include <cups/cups.h>
+#include <cups/raster.h>
 
 #include "velorin.h"
 
 // Value of the leading decimal digits of a text; 0 when it starts otherwise.
 int str2Int(const char* string);
 
-// Free physical memory in bytes. The environment variable
-// QUORIN_TEST_FREE_MEMORY, when set, replaces the measured figure (tests use
-// it to force a small ring).
-unsigned long long getTotalSystemMemory(void);
-
-// Slots in use for a first page of width x height pixels: half the free
-// memory over two bytes a pixel, limited to 1..MAX_JOB_SLOTS.
-int ComputeMaxThread(DWORD cupsWidth, DWORD cupsHeight, unsigned long long freeMemory);
-
-// "number-up" and "Collate" from the job options.
-void ScanJobOptions(int num_options, cups_option_t* options, int* numUP, BOOL* bCollate);
+// "number-up", and collation from "Collate" (true or false, any case) or,
+// when that is not given, from IPP's "multiple-document-handling".
+// *bCollateGiven (when given) tells whether either option was present.
+void ScanJobOptions(int num_options, cups_option_t* options, int* numUP, BOOL* bCollate,
+                    BOOL* bCollateGiven = nullptr);
 
 // The filter makes collated copies itself when asked to collate more than one.
 BOOL DriverDoesCollate(BOOL bCollate, unsigned numCopies);
+
+// CUPS's own ceiling on copies (its default MaxCopies).
+#define MAX_JOB_COPIES 9999
+
+// Copies of the document the job asks for: the header's NumCopies when above
+// 1, else the copies argument when above 1, else 1 (some raster makers leave
+// the count in the argument only). Saturates instead of wrapping, so a huge
+// count stays above MAX_JOB_COPIES.
+DWORD JobCopies(unsigned headerCopies, const char* argvCopies);
+
+// Settings a raster maker may leave unset, filled in once so that the
+// screen and the job header describe the same page: an unset density is the
+// printer description's default, 3.
+void NormalizeJobHeader(cups_page_header2_t* h);
 
 #endif

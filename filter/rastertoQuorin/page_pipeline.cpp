@@ -7,22 +7,9 @@
 #include "velorin.h"
 #include "printer_output.h"
 #include "raster_reader.h"
+#include "job_memory.h"
+#include "job_status.h"
 #include "spool_store.h"
-
-namespace {
-std::atomic<BOOL> gPipelineFailed{FALSE};
-} // namespace
-
-BOOL PipelineFailed(void)
-{
-    return gPipelineFailed.load(std::memory_order_acquire);
-}
-
-void NotePipelineFailure(const char* what, DWORD pageIndex)
-{
-    DbgMsg("%s (page %d)", what, (int)pageIndex + 1);
-    gPipelineFailed.store(TRUE, std::memory_order_release);
-}
 
 namespace {
 // The density the printer description defaults to; a raster made without it
@@ -55,7 +42,12 @@ void ProcessPageImage(JobInfo* lpJob)
 
 void* ImageProcThread(void* param)
 {
-    JobInfo* lpJob = static_cast<JobInfo*>(param);
+    RunPageWorker(static_cast<JobInfo*>(param));
+    pthread_exit(reinterpret_cast<void*>(1));
+}
+
+void RunPageWorker(JobInfo* lpJob)
+{
     DbgMsg("ImageProcThread::image process thread page %d start", (int)lpJob->PageIndex);
     DisplayPageInfo(&lpJob->inheader);
     DbgMsg("ImageProcThread::cupsBitsPerPixel %d", (int)lpJob->inheader.cupsBitsPerPixel);
@@ -64,7 +56,6 @@ void* ImageProcThread(void* param)
     // Last touch of the slot: the compression thread owns it from here.
     lpJob->finish.store(SLOT_PROCESSED, std::memory_order_release);
     DbgMsg("ImageProcThread::exit image process thread page %d", (int)index);
-    pthread_exit(reinterpret_cast<void*>(1));
 }
 
 void LogRing(const JobInfo* jobMem)
@@ -80,7 +71,9 @@ void* JbigThread(void* param)
     JobInfo* jobMem = static_cast<JobInfo*>(param);
     DWORD jobtick = GetTickCount();
     DWORD CurrentPage = 0;
-    while (!gJbigThreadExit.load(std::memory_order_acquire)) {
+    // After a failure or a cancel nothing more may go out: pages still in
+    // the ring are dropped.
+    while (!gJbigThreadExit.load(std::memory_order_acquire) && !JobAbandoned()) {
         DWORD index = CurrentPage % (DWORD)gMAX_THREAD.load(std::memory_order_acquire);
         JobInfo* slot = &jobMem[index];
         DWORD state = slot->finish.load(std::memory_order_acquire);
@@ -94,19 +87,22 @@ void* JbigThread(void* param)
         }
         DWORD len = 0;
         BYTE* record = PageIsOneBit(slot) ? BuildPageRecord(slot, &len) : nullptr;
+        DWORD pageNumber = slot->PageIndex + 1;
         if (!PageIsOneBit(slot)) {
-            NotePipelineFailure("JbigThread::page was not screened, not sent", slot->PageIndex);
+            JobFail(JOB_FAILURE_PAGE, "Page %u could not be screened, so the job stopped there.", (unsigned)pageNumber);
         } else if (!record) {
-            NotePipelineFailure("JbigThread::no memory for the page record", slot->PageIndex);
+            JobFail(JOB_FAILURE_PAGE, "Page %u could not be coded for the printer: not enough memory.",
+                    (unsigned)pageNumber);
         } else {
-            BOOL sent = gSaveToFile.load(std::memory_order_acquire) ? SpoolPageRecord(record, len)
-                                                                     : WritePageRecord(record, len);
-            if (!sent)
-                NotePipelineFailure("JbigThread::the page record could not be written", slot->PageIndex);
+            if (gSaveToFile.load(std::memory_order_acquire))
+                SpoolPageRecord(record, len);
+            else
+                WritePageRecord(record, len, pageNumber, gSideCopies.load(std::memory_order_acquire));
             free(record);
         }
         DbgMsg("JbigThread::free index %d memory", (int)index);
         free(bitmap);
+        ReleasePageBytes(slot->pageBytes);
         slot->lpbuf.store(nullptr, std::memory_order_release);
         slot->finish.store(SLOT_FREE, std::memory_order_release);
         ++CurrentPage;

@@ -9,6 +9,8 @@
 
 // Thread entry of a page worker; param is the page's slot.
 void* ImageProcThread(void* param);
+// What a worker does, on the calling thread: used when no thread can start.
+void RunPageWorker(JobInfo* lpJob);
 
 // The ring as the compression thread starts on it. Logged by main before the
 // thread starts: main fills slots while the thread runs.
@@ -26,10 +28,5 @@ inline BOOL PageIsOneBit(const JobInfo* lpJob)
 {
     return lpJob->page_width && lpJob->linebyte == lpJob->page_width / 8 ? TRUE : FALSE;
 }
-
-// TRUE once any page was lost inside the pipeline (no memory, a page that
-// could not be screened, a failed write): the job must not report success.
-BOOL PipelineFailed(void);
-void NotePipelineFailure(const char* what, DWORD pageIndex);
 
 #endif

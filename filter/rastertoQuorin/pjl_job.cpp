@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include "job_info.h"
+#include "header_fields.h"
+#include "job_setup.h"
+#include "job_status.h"
 #include "printer_output.h"
 
 const char DrvCancelStr[] = "\x1b" "E" "\x1b%-12345X@PJL CANCEL\r\n@PJL EOJ\r\n\x1b%-12345X";
@@ -19,8 +22,6 @@ const size_t kMaxLine = PJL_LINE_SIZE - 1;
 const size_t kMaxBlock = PJL_BLOCK_SIZE - 1;
 const int kMaxLines = 32;
 const int kMaxValues = 8;
-
-std::atomic<bool> gHeaderWritten{false};
 
 // A text value from the command line or the machine. It lands inside a PJL
 // line, so a control byte in it could end the line and start a command.
@@ -182,25 +183,22 @@ void AddJobStart(Block* b, DWORD tick)
     AddLine(b, "@PJL SET TIMEOUT=%d\r\n", 300);
 }
 
-void AddSettings(Block* b, const cups_page_header2_t* h, BOOL bDriverDoCollate)
+void AddSettings(Block* b, const cups_page_header2_t* h, const char* argvCopies, BOOL bDriverDoCollate)
 {
     AddLine(b, "@PJL SET ECONOMODE=%s\r\n", h->cupsInteger[0] ? "ON" : "OFF");
     AddLine(b, "@PJL SET DENSITY=%u\r\n", h->cupsCompression + 1);
     AddLine(b, "@PJL SET AUTOSELECT=%s\r\n", h->MediaPosition == 250 ? "ON" : "OFF");
-    AddLine(b, "@PJL SET DUPLEX=%s\r\n", h->Duplex == 1 ? "ON" : "OFF");
-    AddLine(b, "@PJL SET DUPLEXTYPE=%s\r\n", h->Tumble ? "CALENDAR" : "BOOKLET");
+    AddLine(b, "@PJL SET DUPLEX=%s\r\n", HeaderValue(h->Duplex) ? "ON" : "OFF");
+    AddLine(b, "@PJL SET DUPLEXTYPE=%s\r\n", HeaderValue(h->Tumble) ? "CALENDAR" : "BOOKLET");
     AddLine(b, "@PJL SET RESOLUTION=%u\r\n", h->HWResolution[0]);
-    // Collated copies come from the spool replay, so the printer makes one;
-    // a raster that leaves NumCopies 0 still wants its page printed.
-    unsigned copies = (h->Collate || bDriverDoCollate || h->NumCopies == 0) ? 1 : h->NumCopies;
-    AddLine(b, "@PJL SET COPIES=%u\r\n", copies);
+    AddLine(b, "@PJL SET COPIES=%u\r\n", (unsigned)PrinterCopies(h, argvCopies, bDriverDoCollate));
     AddLine(b, "@PJL SET MEDIASOURCE=%s\r\n", "TRAY1");
     AddLine(b, "@PJL SET JUSTIFIED=%s\r\n", "LEFT");
     // Mirroring is done on the bitmap.
     AddLine(b, "@PJL SET MIRROR=%s\r\n", "OFF");
     AddLine(b, "@PJL SET MARGINS=%s\r\n", "NORMAL");
     AddLine(b, "@PJL SET BIDICOMM=%s\r\n", "OFF");
-    AddLine(b, "@PJL SET ORIENTATION=%s\r\n", h->Orientation ? "LANDSCAPE" : "PORTRAIT");
+    AddLine(b, "@PJL SET ORIENTATION=%s\r\n", HeaderValue(h->Orientation) ? "LANDSCAPE" : "PORTRAIT");
     AddLine(b, "@PJL ENTER LANGUAGE=VLGDI\r\n");
 }
 
@@ -208,7 +206,7 @@ void AddSettings(Block* b, const cups_page_header2_t* h, BOOL bDriverDoCollate)
 BOOL WriteJobHeader(const char* block, int len)
 {
     static const char zeros[PJL_ZERO_RUN] = {};
-    gHeaderWritten.store(true, std::memory_order_release);
+    NoteJobHeaderWritten();
     if (!WritePrinterData(DrvCancelStr, PJL_CANCEL_LEN) || !WritePrinterData(zeros, sizeof zeros))
         return FALSE;
     gOutputSize += len;
@@ -239,7 +237,7 @@ int PJL_BuildStartJobBlock_Quorin(const cups_page_header2_t* inheader, const cha
     AddLine(&b, "@PJL COMMENT JBIG,00,08\r\n");
     AddValueLine(&b, "@PJL COMMENT Copies,", argvCopies);
     AddLine(&b, "@PJL SET JOBNAME=\"CUPS\"\r\n");
-    AddSettings(&b, inheader, bDriverDoCollate);
+    AddSettings(&b, inheader, argvCopies, bDriverDoCollate);
     return Finish(&b, block);
 }
 
@@ -256,7 +254,7 @@ int PJL_BuildStartJobBlock(const cups_page_header2_t* inheader, const char* szUs
     AddValue(&b, l, szDocName, true);
     l->mid = ":";
     l->tail = "\"\r\n";
-    AddSettings(&b, inheader, bDriverDoCollate);
+    AddSettings(&b, inheader, nullptr, bDriverDoCollate);
     return Finish(&b, block);
 }
 
@@ -322,7 +320,8 @@ BOOL PJL_WriteCloseJobCmd(cups_page_header2_t* /*inheader*/)
     return ok;
 }
 
-BOOL PJL_JobHeaderWritten(void)
+DWORD PrinterCopies(const cups_page_header2_t* h, const char* argvCopies, BOOL bDriverDoCollate)
 {
-    return gHeaderWritten.load(std::memory_order_acquire) ? TRUE : FALSE;
+    // Collated copies come from the spool replay, so the printer makes one.
+    return bDriverDoCollate ? 1 : JobCopies(h->NumCopies, argvCopies);
 }

@@ -49,8 +49,7 @@ BOOL PJL_WriteStartJobCmd(cups_page_header2_t* inheader, int numUP, char* szUser
                           char* szJsonFile, BOOL bDriverDoCollate);
 BOOL PJL_WriteCloseJobCmd(cups_page_header2_t* inheader);
 
-// TRUE once a job header went out in this process: the trailer must follow
-// it even when the first page then proved unreadable.
-BOOL PJL_JobHeaderWritten(void);
+// The COPIES= value: how many times the printer prints each side it gets.
+DWORD PrinterCopies(const cups_page_header2_t* h, const char* argvCopies, BOOL bDriverDoCollate);
 
 #endif

@@ -5,20 +5,36 @@
 #include <cstdio>
 #include <cstring>
 
+#include "job_status.h"
+
 namespace {
-std::atomic<bool> gOutputBroken{false};
-std::atomic<DWORD> gSidesSent{0};
+// The page being written, for the failure's sentence; 0 outside a page.
+std::atomic<DWORD> gPageInFlight{0};
 
 void NoteFailure(const char* what)
 {
-    if (!gOutputBroken.exchange(true, std::memory_order_acq_rel))
-        DbgMsg("%s to standard output failed: %s", what, strerror(errno));
+    int err = errno;
+    DbgMsg("%s to standard output failed: %s", what, strerror(err));
+    DWORD page = gPageInFlight.load(std::memory_order_acquire);
+    const char* reason = strerror(err);
+    if (err == EPIPE || err == ECONNRESET) {
+        if (page)
+            JobFail(JOB_FAILURE_OUTPUT, "The printer connection closed while page %u was being sent (%s).",
+                    (unsigned)page, reason);
+        else
+            JobFail(JOB_FAILURE_OUTPUT, "The printer connection closed (%s).", reason);
+    } else if (page) {
+        JobFail(JOB_FAILURE_OUTPUT, "The printer stream could not be written while page %u was being sent (%s).",
+                (unsigned)page, reason);
+    } else {
+        JobFail(JOB_FAILURE_OUTPUT, "The printer stream could not be written (%s).", reason);
+    }
 }
 } // namespace
 
 BOOL WritePrinterData(const void* data, size_t len)
 {
-    if (gOutputBroken.load(std::memory_order_acquire))
+    if (JobFailure() == JOB_FAILURE_OUTPUT)
         return FALSE;
     if (len == 0)
         return TRUE;
@@ -31,35 +47,28 @@ BOOL WritePrinterData(const void* data, size_t len)
 
 BOOL FlushPrinterData(void)
 {
+    if (JobFailure() == JOB_FAILURE_OUTPUT)
+        return FALSE;
     if (fflush(stdout) != 0) {
         NoteFailure("Flush");
         return FALSE;
     }
-    return gOutputBroken.load(std::memory_order_acquire) ? FALSE : TRUE;
-}
-
-BOOL PrinterOutputFailed(void)
-{
-    return gOutputBroken.load(std::memory_order_acquire) ? TRUE : FALSE;
-}
-
-BOOL WritePageRecord(const void* record, size_t len)
-{
-    DWORD side = gSidesSent.load(std::memory_order_relaxed) + 1;
-    fprintf(stderr, "INFO: Printing page %u\n", (unsigned)side);
-    if (!WritePrinterData(record, len))
-        return FALSE;
-    // The record must be on its way before the scheduler counts it.
-    if (fflush(stdout) != 0) {
-        NoteFailure("Flush");
-        return FALSE;
-    }
-    gSidesSent.store(side, std::memory_order_relaxed);
-    fprintf(stderr, "PAGE: %u 1\n", (unsigned)side);
     return TRUE;
 }
 
-DWORD PageRecordsSent(void)
+BOOL WritePageRecord(const void* record, size_t len, DWORD pageNumber, DWORD copies)
 {
-    return gSidesSent.load(std::memory_order_relaxed);
+    if (copies)
+        fprintf(stderr, "INFO: Printing page %u\n", (unsigned)pageNumber);
+    gPageInFlight.store(pageNumber, std::memory_order_release);
+    // The record must be on its way before the scheduler counts it.
+    BOOL ok = WritePrinterData(record, len) && FlushPrinterData();
+    gPageInFlight.store(0, std::memory_order_release);
+    if (!ok)
+        return FALSE;
+    if (copies) {
+        NoteSideSent();
+        fprintf(stderr, "PAGE: %u %u\n", (unsigned)pageNumber, (unsigned)copies);
+    }
+    return TRUE;
 }

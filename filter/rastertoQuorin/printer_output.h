@@ -1,6 +1,6 @@
 // The one door to standard output, which carries the printer stream. A write
-// that fails (the backend went away) is remembered so the job can end with an
-// error instead of reporting success.
+// that fails (the backend went away, the disk is full) fails the job at once:
+// nothing after it could reach the printer in order.
 #ifndef QUORIN_PRINTER_OUTPUT_H
 #define QUORIN_PRINTER_OUTPUT_H
 
@@ -12,10 +12,11 @@ BOOL WritePrinterData(const void* data, size_t len);
 
 // Writes one page record (one printed side) and tells the scheduler, which
 // counts "PAGE:" lines for accounting: "INFO: Printing page n" before,
-// "PAGE: n 1" once the side is on its way. n counts sides sent in this job.
-BOOL WritePageRecord(const void* record, size_t len);
-DWORD PageRecordsSent(void);
+// "PAGE: n copies" once the side is on its way, where n is the page's number
+// in the document and copies the number of times the printer prints it.
+// A blank back side (copies 0) is sent without either line.
+BOOL WritePageRecord(const void* record, size_t len, DWORD pageNumber, DWORD copies);
+
 BOOL FlushPrinterData(void);
-BOOL PrinterOutputFailed(void);
 
 #endif

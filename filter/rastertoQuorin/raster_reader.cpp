@@ -5,6 +5,9 @@
 #include <cstring>
 #include <malloc.h>
 
+#include "header_fields.h"
+#include "job_status.h"
+
 namespace {
 const DWORD vl_rRate = 30;
 const DWORD vl_gRate = 53;
@@ -76,8 +79,8 @@ const char* CheckRasterHeader(const cups_page_header2_t* h)
 {
     thread_local char msg[200];
 
-    const unsigned bpp = h->cupsBitsPerPixel, cs = h->cupsColorSpace;
-    bool chunked = h->cupsColorOrder == CUPS_ORDER_CHUNKED;
+    const unsigned bpp = h->cupsBitsPerPixel, cs = HeaderValue(h->cupsColorSpace);
+    bool chunked = HeaderValue(h->cupsColorOrder) == CUPS_ORDER_CHUNKED;
     bool layoutOk = false;
     if ((bpp == 24 && IsRgbSpace(cs)) ||
         (bpp == 32 && (cs == CUPS_CSPACE_RGBA || cs == CUPS_CSPACE_RGBW)))
@@ -87,12 +90,12 @@ const char* CheckRasterHeader(const cups_page_header2_t* h)
     if (!layoutOk) {
         snprintf(msg, 200,
                  "unsupported raster layout: %u bits per pixel, %u bits per color, color space %u, "
-                 "color order %u (expected 24-bit RGB, 8- or 1-bit gray)",
-                 bpp, h->cupsBitsPerColor, cs, h->cupsColorOrder);
+                 "color order %u, where 24-bit RGB or 8- or 1-bit gray is expected",
+                 bpp, h->cupsBitsPerColor, cs, HeaderValue(h->cupsColorOrder));
         return msg;
     }
     if (h->cupsWidth == 0 || h->cupsHeight == 0) {
-        snprintf(msg, 200, "empty page (%u x %u pixels)", h->cupsWidth, h->cupsHeight);
+        snprintf(msg, 200, "empty page: %u x %u pixels", h->cupsWidth, h->cupsHeight);
         return msg;
     }
     unsigned long long expected = ((unsigned long long)h->cupsWidth * bpp + 7) / 8;
@@ -102,23 +105,32 @@ const char* CheckRasterHeader(const cups_page_header2_t* h)
         return msg;
     }
     if (h->cupsWidth > MAX_PAGE_WIDTH || h->cupsHeight > MAX_PAGE_HEIGHT) {
-        snprintf(msg, 200, "page too large: %u x %u pixels (at most %u x %u)", h->cupsWidth,
+        snprintf(msg, 200, "page too large: %u x %u pixels, at most %u x %u", h->cupsWidth,
                  h->cupsHeight, MAX_PAGE_WIDTH, MAX_PAGE_HEIGHT);
         return msg;
     }
     return nullptr;
 }
 
-BOOL GetCUPSPageData(JobInfo* lpJob, const char** reason)
+namespace {
+BOOL Fail(PageReadError* error, PageReadFailure kind, const char* reason)
+{
+    if (error) {
+        error->kind = kind;
+        error->reason = reason;
+    }
+    return FALSE;
+}
+} // namespace
+
+BOOL GetCUPSPageData(JobInfo* lpJob, PageReadError* error)
 {
     DWORD tick = GetTickCount();
     cups_page_header2_t* h = &lpJob->inheader;
     const char* why = CheckRasterHeader(h);
     if (why) {
         DbgMsg("GetCUPSPageData::%s", why);
-        if (reason)
-            *reason = why;
-        return FALSE;
+        return Fail(error, PAGE_READ_REFUSED, why);
     }
 
     DWORD page_width = (h->cupsWidth + 31) & ~31u;
@@ -148,9 +160,7 @@ BOOL GetCUPSPageData(JobInfo* lpJob, const char** reason)
         free(line);
         free(page);
         DbgMsg("GetCUPSPageData::no memory for a page of %d bytes", (int)pagesize);
-        if (reason)
-            *reason = "not enough memory for the page";
-        return FALSE;
+        return Fail(error, PAGE_READ_NO_MEMORY, "not enough memory");
     }
     // Only the padding is not overwritten by the lines read below.
     if (lpJob->linebyteLeft)
@@ -159,23 +169,19 @@ BOOL GetCUPSPageData(JobInfo* lpJob, const char** reason)
     memset(page + (size_t)h->cupsHeight * linebyte, 0xFF, (size_t)(page_height - h->cupsHeight) * linebyte);
 
     const DWORD width = page_width - lpJob->linebyteLeft;
-    const bool zeroIsWhite = h->cupsColorSpace == CUPS_CSPACE_K;
+    const bool zeroIsWhite = HeaderValue(h->cupsColorSpace) == CUPS_CSPACE_K;
     BYTE* out = page;
     for (DWORD y = 0; y < h->cupsHeight; ++y, out += linebyte) {
-        if (gJobCanceled.load(std::memory_order_acquire)) {
+        if (JobStopsReading()) {
             free(line);
             free(page);
-            if (reason)
-                *reason = "the job was canceled";
-            return FALSE;
+            return Fail(error, PAGE_READ_STOPPED, "the job stopped");
         }
         if (cupsRasterReadPixels(lpJob->inras, line, h->cupsBytesPerLine) != h->cupsBytesPerLine) {
             free(line);
             free(page);
             DbgMsg("GetCUPSPageData::stream ended at line %d of %d", (int)y, (int)h->cupsHeight);
-            if (reason)
-                *reason = "the raster data ended inside the page";
-            return FALSE;
+            return Fail(error, PAGE_READ_CUT, "the print data ended inside the page");
         }
         if (srcPixelBytes == 3)
             ConvertRgbLine3(line, out, width);
@@ -207,40 +213,40 @@ void DisplayPageInfo(cups_page_header2_t* h)
     DbgMsg("MediaType = \"%.64s\"", h->MediaType);
     DbgMsg("OutputType = \"%.64s\"", h->OutputType);
     DbgMsg("AdvanceDistance = %d", (int)h->AdvanceDistance);
-    DbgMsg("AdvanceMedia = %d", (int)h->AdvanceMedia);
-    DbgMsg("Collate = %d", (int)h->Collate);
+    DbgMsg("AdvanceMedia = %d", (int)HeaderValue(h->AdvanceMedia));
+    DbgMsg("Collate = %d", (int)HeaderValue(h->Collate));
     DbgMsg("cupsBitsPerColor = %d", (int)h->cupsBitsPerColor);
     DbgMsg("cupsBitsPerPixel = %d", (int)h->cupsBitsPerPixel);
     DbgMsg("cupsBytesPerLine = %d", (int)h->cupsBytesPerLine);
-    DbgMsg("cupsColorOrder = %d", (int)h->cupsColorOrder);
-    DbgMsg("cupsColorSpace = %d", (int)h->cupsColorSpace);
+    DbgMsg("cupsColorOrder = %d", (int)HeaderValue(h->cupsColorOrder));
+    DbgMsg("cupsColorSpace = %d", (int)HeaderValue(h->cupsColorSpace));
     DbgMsg("cupsCompression = %d (Density)", (int)h->cupsCompression);
     DbgMsg("cupsHeight = %d", (int)h->cupsHeight);
     DbgMsg("cupsInteger[0] = %d (TonerSave)", (int)h->cupsInteger[0]);
     DbgMsg("cupsInteger[1] = %d (Invert)", (int)h->cupsInteger[1]);
     DbgMsg("cupsMediaType = %d (MediaType)", (int)h->cupsMediaType);
     DbgMsg("cupsWidth = %d", (int)h->cupsWidth);
-    DbgMsg("CutMedia = %d", (int)h->CutMedia);
-    DbgMsg("Duplex = %d (Duplex)", (int)h->Duplex);
+    DbgMsg("CutMedia = %d", (int)HeaderValue(h->CutMedia));
+    DbgMsg("Duplex = %d (Duplex)", (int)HeaderValue(h->Duplex));
     DbgMsg("HWResolution = [ %d %d ]", (int)h->HWResolution[0], (int)h->HWResolution[1]);
     DbgMsg("ImagingBoundingBox = [ %d %d %d %d ]", (int)h->ImagingBoundingBox[0],
            (int)h->ImagingBoundingBox[1], (int)h->ImagingBoundingBox[2], (int)h->ImagingBoundingBox[3]);
-    DbgMsg("InsertSheet = %d", (int)h->InsertSheet);
-    DbgMsg("Jog = %d", (int)h->Jog);
-    DbgMsg("LeadingEdge = %d", (int)h->LeadingEdge);
-    DbgMsg("ManualFeed = %d", (int)h->ManualFeed);
+    DbgMsg("InsertSheet = %d", (int)HeaderValue(h->InsertSheet));
+    DbgMsg("Jog = %d", (int)HeaderValue(h->Jog));
+    DbgMsg("LeadingEdge = %d", (int)HeaderValue(h->LeadingEdge));
+    DbgMsg("ManualFeed = %d", (int)HeaderValue(h->ManualFeed));
     DbgMsg("Margins = [ %d %d ]", (int)h->Margins[0], (int)h->Margins[1]);
     DbgMsg("MediaPosition = %d (Tray)", (int)h->MediaPosition);
     DbgMsg("MediaWeight = %d", (int)h->MediaWeight);
-    DbgMsg("MirrorPrint = %d", (int)h->MirrorPrint);
-    DbgMsg("NegativePrint = %d", (int)h->NegativePrint);
+    DbgMsg("MirrorPrint = %d", (int)HeaderValue(h->MirrorPrint));
+    DbgMsg("NegativePrint = %d", (int)HeaderValue(h->NegativePrint));
     DbgMsg("NumCopies = %d", (int)h->NumCopies);
-    DbgMsg("Orientation = %d", (int)h->Orientation);
-    DbgMsg("OutputFaceUp = %d", (int)h->OutputFaceUp);
+    DbgMsg("Orientation = %d", (int)HeaderValue(h->Orientation));
+    DbgMsg("OutputFaceUp = %d", (int)HeaderValue(h->OutputFaceUp));
     DbgMsg("PageSize = [ %d %d ]", (int)h->PageSize[0], (int)h->PageSize[1]);
-    DbgMsg("Separations = %d", (int)h->Separations);
-    DbgMsg("TraySwitch = %d", (int)h->TraySwitch);
-    DbgMsg("Tumble = %d (Duplex)", (int)h->Tumble);
+    DbgMsg("Separations = %d", (int)HeaderValue(h->Separations));
+    DbgMsg("TraySwitch = %d", (int)HeaderValue(h->TraySwitch));
+    DbgMsg("Tumble = %d (Duplex)", (int)HeaderValue(h->Tumble));
     DbgMsg("cupsInteger[2] = %d (Mirror)", (int)h->cupsInteger[2]);
     DbgMsg("DisplayPageInfo Out");
 }

@@ -12,9 +12,22 @@
 // sentence saying what is wrong with it.
 const char* CheckRasterHeader(const cups_page_header2_t* h);
 
+// Why a page could not be read.
+enum PageReadFailure {
+    PAGE_READ_OK = 0,
+    PAGE_READ_REFUSED,   // a header this filter cannot print; nothing consumed
+    PAGE_READ_NO_MEMORY, // no buffer for the page; nothing consumed, may retry
+    PAGE_READ_CUT,       // the stream ended or failed inside the pixels
+    PAGE_READ_STOPPED,   // the job was cancelled or failed meanwhile
+};
+struct PageReadError {
+    PageReadFailure kind;
+    const char* reason; // a phrase for the user's message
+};
+
 // Fills the slot from its raster stream; consumes exactly cupsHeight lines of
-// cupsBytesPerLine bytes. On FALSE, *reason (when given) says why.
-BOOL GetCUPSPageData(JobInfo* lpJob, const char** reason = nullptr);
+// cupsBytesPerLine bytes. On FALSE, *error (when given) says why.
+BOOL GetCUPSPageData(JobInfo* lpJob, PageReadError* error = nullptr);
 
 // Page bitmaps are larger than malloc's largest mmap threshold, so each one
 // would be mapped fresh and page-faulted in again; keep them in the heap.

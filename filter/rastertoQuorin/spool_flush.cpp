@@ -4,38 +4,41 @@
 #include <cstring>
 
 #include "job_info.h"
-#include "page_pipeline.h"
+#include "job_status.h"
 #include "page_record.h"
 #include "printer_output.h"
 #include "spool_store.h"
 
 namespace {
-BOOL CancelRequested(void)
-{
-    return gJobCanceled.load(std::memory_order_acquire);
-}
-
 // Sends spooled record index to standard output as one page record. FALSE
 // when the spool or the output failed; the job cannot go on then.
-BOOL SendSpooledRecord(DWORD index, const char* who)
+BOOL SendSpooledRecord(DWORD index, const SpoolSheets* sheets, DWORD copies, const char* who)
 {
     DWORD size = GetPageDataSize(index);
     DbgMsg("%s::Page[%d] pageSize = %d", who, (int)index, (int)size);
     if (size == 0) {
-        if (!SpoolFailed())
-            NoteSpoolFailure("spooled page record not found");
+        NoteSpoolFailure("a spooled page record was not found");
         return FALSE;
     }
     char* buf = static_cast<char*>(malloc(size));
     if (!buf) {
-        // Leaving the page out keeps the rest of the job going, but the job
-        // is then incomplete and must not end as a success.
-        NotePipelineFailure("no memory to send a spooled page", index);
-        return TRUE;
+        JobFail(JOB_FAILURE_PAGE, "Page %u could not be sent: not enough memory to read it back from the spool "
+                "file.", (unsigned)index + 1);
+        return FALSE;
     }
-    BOOL ok = GetPageData(index, size, buf) && WritePageRecord(buf, size);
+    DWORD sideCopies = index < sheets->documentPages ? copies : 0;
+    BOOL ok = GetPageData(index, size, buf) && WritePageRecord(buf, size, index + 1, sideCopies);
     free(buf);
     return ok;
+}
+
+// One sheet: a duplex pair from its front page `first` (back side first), or
+// the single page `first`.
+BOOL SendSheet(DWORD first, const SpoolSheets* sheets, DWORD copies, const char* who)
+{
+    if (sheets->bPairs && !SendSpooledRecord(first + 1, sheets, copies, who))
+        return FALSE;
+    return SendSpooledRecord(first, sheets, copies, who);
 }
 } // namespace
 
@@ -71,55 +74,42 @@ BOOL PJL_SaveBlankPage(BYTE* jobID, DWORD page_index, cups_page_header2_t inhead
     return ok;
 }
 
-BOOL PJL_FlushPage(DWORD* finishpage, BOOL bPairs)
+BOOL PJL_FlushPage(DWORD* finishpage, const SpoolSheets* sheets, DWORD copies)
 {
     DWORD startpage = *finishpage;
     DWORD PagesInFile = SpoolPageCount();
-    if (bPairs)
+    DWORD step = sheets->bPairs ? 2 : 1;
+    if (sheets->bPairs)
         PagesInFile &= ~(DWORD)1;
     DbgMsg("PJL_FlushPage::Total pages %d", (int)PagesInFile);
     DbgMsg("PJL_FlushPage::startpage %d", (int)startpage);
     BOOL ok = TRUE;
-    if (bPairs) {
-        for (DWORD i = startpage; ok && i + 1 < PagesInFile && !CancelRequested(); i += 2) {
-            ok = SendSpooledRecord(i + 1, "PJL_FlushPage") && SendSpooledRecord(i, "PJL_FlushPage");
-            if (ok)
-                *finishpage += 2;
-        }
-    } else {
-        // A job spooled only for collated copies prints in page order.
-        for (DWORD i = startpage; ok && i < PagesInFile && !CancelRequested(); ++i) {
-            ok = SendSpooledRecord(i, "PJL_FlushPage");
-            if (ok)
-                *finishpage += 1;
-        }
+    for (DWORD i = startpage; ok && i + step <= PagesInFile && !JobAbandoned(); i += step) {
+        ok = SendSheet(i, sheets, copies, "PJL_FlushPage");
+        if (ok)
+            *finishpage += step;
     }
     DbgMsg("PJL_FlushPage::out");
     return ok;
 }
 
-BOOL ReplaySpooledCopies(DWORD numCopies, BOOL bDriverDoCollate, BOOL bDuplex)
+BOOL ReplaySpooledCopies(DWORD nCopies, const SpoolSheets* sheets)
 {
     DWORD pages = SpoolPageCount();
+    DWORD nPageOffset = sheets->bPairs ? 2 : 1;
     DbgMsg("main::Print Out Spool Data, Total Pages = %d", (int)pages);
-    DbgMsg("main::bDriverDoCollate = %d", (int)bDriverDoCollate);
-    DbgMsg("main::bDuplex = %d", (int)bDuplex);
-    DWORD nPageOffset = bDuplex ? 2 : 1;
+    DbgMsg("main::bDuplex = %d", (int)sheets->bPairs);
     DbgMsg("main::nPageOffset = %d", (int)nPageOffset);
-    DWORD nCopies = bDriverDoCollate ? numCopies : 1;
     DbgMsg("main::nCopies = %d", (int)nCopies);
-
-    BOOL ok = TRUE;
-    for (DWORD i = 1; ok && i < nCopies; ++i) {
-        for (DWORD index = 0; ok && index < pages; index += nPageOffset) {
-            if (CancelRequested())
-                return TRUE;
+    // The flushes sent the first copy; each further one is printed once.
+    for (DWORD i = 1; i < nCopies; ++i) {
+        for (DWORD index = 0; index < pages; index += nPageOffset) {
+            if (JobAbandoned())
+                return JobFailure() == JOB_FAILURE_NONE ? TRUE : FALSE;
             DbgMsg("main::Print Out Spool Data, Pages = %d", (int)index);
-            if (bDuplex && index + 1 < pages)
-                ok = SendSpooledRecord(index + 1, "main");
-            if (ok)
-                ok = SendSpooledRecord(index, "main");
+            if (!SendSheet(index, sheets, 1, "main"))
+                return FALSE;
         }
     }
-    return ok;
+    return TRUE;
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "job_info.h"
+#include "job_status.h"
 #include "little_endian.h"
 
 char gSpolFileName[PATH_MAX] = "";
@@ -19,10 +20,6 @@ namespace {
 // Held for each whole append and each whole lookup: both move the stream's
 // one file position, and a lookup must never see a half-written record.
 std::mutex gSpoolLock;
-
-std::atomic<BOOL> gSpoolBroken{FALSE};
-std::mutex gReasonLock;
-char gReason[256] = "";
 
 const char kNameTemplate[] = "swspool-XXXXXX.dat";
 const int kNameSuffixLen = 4; // ".dat"
@@ -91,56 +88,65 @@ BOOL IndexOk(DWORD index)
 void NoteSpoolFailure(const char* what)
 {
     DbgMsg("Spool file failure: %s", what);
-    std::lock_guard<std::mutex> hold(gReasonLock);
-    if (!gSpoolBroken.load(std::memory_order_acquire)) {
-        snprintf(gReason, sizeof gReason, "%s", what);
-        gSpoolBroken.store(TRUE, std::memory_order_release);
-    }
+    JobFail(JOB_FAILURE_SPOOL, "The job's spool file failed (%s), so the job stopped before all pages were "
+            "printed.", what);
 }
 
 BOOL SpoolFailed(void)
 {
-    return gSpoolBroken.load(std::memory_order_acquire);
+    return JobFailure() == JOB_FAILURE_SPOOL ? TRUE : FALSE;
 }
 
-const char* SpoolFailureReason(void)
+namespace {
+// A fresh file under a name nobody chose before in dir, never through an
+// existing file or link. FALSE with errno set when it cannot be made.
+FILE* CreateIn(const char* dir, char name[PATH_MAX])
 {
-    std::lock_guard<std::mutex> hold(gReasonLock);
-    return gReason;
+    size_t dirLen = strlen(dir);
+    const char* sep = dirLen && dir[dirLen - 1] == '/' ? "" : "/";
+    int n = snprintf(name, PATH_MAX, "%s%s%s", dir, sep, kNameTemplate);
+    if (n < 0 || n >= PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    int fd = mkostemps(name, kNameSuffixLen, O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    FILE* f = fdopen(fd, "w+b");
+    if (!f) {
+        int err = errno;
+        close(fd);
+        unlink(name);
+        errno = err;
+    }
+    return f;
 }
+} // namespace
 
 BOOL CreateSpoolFile(void)
 {
     DbgMsg("Create Spool File");
-    {
-        std::lock_guard<std::mutex> hold(gReasonLock);
-        gReason[0] = '\0';
-        gSpoolBroken.store(FALSE, std::memory_order_release);
+    // CUPS gives every filter a private TMPDIR; /tmp is the fallback.
+    const char* tmpdir = getenv("TMPDIR");
+    const char* dirs[2] = {tmpdir && *tmpdir ? tmpdir : "/tmp", "/tmp"};
+    int tries = strcmp(dirs[0], dirs[1]) == 0 ? 1 : 2;
+    char why[2][128] = {"", ""};
+    char name[PATH_MAX];
+    FILE* f = nullptr;
+    for (int i = 0; i < tries && !f; ++i) {
+        f = CreateIn(dirs[i], name);
+        if (!f) {
+            snprintf(why[i], sizeof why[i], "%s", strerror(errno));
+            DbgMsg("Create Spool File::%s: %s", dirs[i], why[i]);
+        }
     }
-    // CUPS gives every filter a private TMPDIR; a fixed name in a shared
-    // directory would let jobs overwrite each other or follow a planted link.
-    const char* dir = getenv("TMPDIR");
-    if (!dir || !*dir)
-        dir = "/tmp";
-    char name[sizeof gSpolFileName];
-    size_t dirLen = strlen(dir);
-    const char* sep = dir[dirLen - 1] == '/' ? "" : "/";
-    int n = snprintf(name, sizeof name, "%s%s%s", dir, sep, kNameTemplate);
-    if (n < 0 || (size_t)n >= sizeof name) {
-        DbgMsg("Create Spool File::directory name too long, the job goes on without spooling");
-        return FALSE;
-    }
-    // O_EXCL: a new file under a name nobody chose before; no link is followed.
-    int fd = mkostemps(name, kNameSuffixLen, O_CLOEXEC);
-    if (fd < 0) {
-        DbgMsg("Create Spool File::%s: %s, the job goes on without spooling", name, strerror(errno));
-        return FALSE;
-    }
-    FILE* f = fdopen(fd, "w+b");
     if (!f) {
-        DbgMsg("Create Spool File::fdopen: %s, the job goes on without spooling", strerror(errno));
-        close(fd);
-        unlink(name);
+        if (tries == 2)
+            JobFail(JOB_FAILURE_SPOOL, "No spool file could be created in %s (%s) or in /tmp (%s), and duplex "
+                    "or collated copies need one.", dirs[0], why[0], why[1]);
+        else
+            JobFail(JOB_FAILURE_SPOOL, "No spool file could be created in %s (%s), and duplex or collated "
+                    "copies need one.", dirs[0], why[0]);
         return FALSE;
     }
 
@@ -149,14 +155,8 @@ BOOL CreateSpoolFile(void)
     memcpy(gSpolFileName, name, sizeof name);
     gSpoolFileHeader.pages = 0;
     gSpoolFileHeader.bfOffBits = SPOOL_FILE_HEADER_SIZE;
-    if (!WriteFileHeader(f)) {
-        fclose(f);
-        unlink(gSpolFileName);
-        gSpoolFileHandle = nullptr;
-        gSpolFileName[0] = '\0';
-        DbgMsg("Create Spool File::the job goes on without spooling");
+    if (!WriteFileHeader(f))
         return FALSE;
-    }
     gSaveToFile.store(TRUE, std::memory_order_release);
     DbgMsg("gSpoolFileHeader size = %d", (int)gSpoolFileHeader.bfOffBits);
     return TRUE;

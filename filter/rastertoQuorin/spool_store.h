@@ -32,9 +32,9 @@ extern FILE* gSpoolFileHandle;
 // threads run.
 extern SpoolRecHeader gSpoolFileHeader;
 
-// Creates this job's spool file in $TMPDIR (/tmp when unset) under a fresh
-// name, never through an existing file or link, and sets gSaveToFile. FALSE
-// when it cannot: the job then goes on without spooling.
+// Creates this job's spool file in $TMPDIR, else in /tmp, under a fresh
+// name, never through an existing file or link, and sets gSaveToFile. FALSE,
+// with the job failed, when neither folder takes it.
 BOOL CreateSpoolFile(void);
 
 // Appends one record and raises the page count once it is wholly written.
@@ -58,9 +58,8 @@ DWORD SpoolPageCount(void);
 void RemoveSpoolFile(void);
 
 // A spool read or write failed: the pages in the file can no longer be
-// trusted. The first reason is kept for the job's error line.
+// trusted, and the job stops.
 void NoteSpoolFailure(const char* what);
 BOOL SpoolFailed(void);
-const char* SpoolFailureReason(void);
 
 #endif

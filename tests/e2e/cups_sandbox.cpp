@@ -112,6 +112,8 @@ std::string CupsdConf(int port)
     std::ostringstream c;
     c << "Listen 127.0.0.1:" << port << "\n"
       << "LogLevel debug\n"
+      // Debian ships an empty format, which turns page_log off.
+      << "PageLogFormat %p %u %j %T %P %C %{job-name}\n"
       // One whole log: the tests read it after the job, and the filter's trace is long.
       << "MaxLogSize 0\n"
       << "Browsing No\n"

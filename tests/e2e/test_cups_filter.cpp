@@ -128,10 +128,11 @@ TEST(Cupsfilter, JobSettingsReachTheFilterAndThePrinter)
     EXPECT_EQ(PjlSetting(r.out, "DUPLEXTYPE"), "CALENDAR");
     EXPECT_EQ(PjlSetting(r.out, "AUTOSELECT"), "OFF");
 
-    // One page printed duplex: a blank back side completes the sheet.
+    // One page printed duplex: a blank back side completes the sheet, and
+    // is no page of the document.
     DecodedStream d = Decoded(r);
     ASSERT_EQ(d.pages.size(), 2u);
-    EXPECT_EQ(PageLines(r), 2u);
+    EXPECT_EQ(PageLines(r), 1u);
     for (const DecodedPage& p : d.pages) {
         EXPECT_EQ(p.width, 5120u); // 5100 pixels of Letter, rounded up to 32
         EXPECT_EQ(p.height, 6624u);
@@ -203,6 +204,7 @@ TEST(Cupsfilter, CopiesReachTheFilterOnce)
     EXPECT_TRUE(Traced(uncollated, "bDriverDoCollate = 0"));
     EXPECT_EQ(PjlSetting(uncollated.out, "COPIES"), "3");
     EXPECT_EQ(PageLines(uncollated), 5u);
+    EXPECT_EQ(PageCopiesTotal(uncollated.err), 15u);
     DecodedStream once = Decoded(uncollated);
     ASSERT_EQ(once.pages.size(), 5u);
     EXPECT_EQ(PageNumbers(once, once), (std::vector<int>{1, 2, 3, 4, 5}));
@@ -218,6 +220,7 @@ TEST(Cupsfilter, CopiesReachTheFilterOnce)
     DecodedStream copies = Decoded(collated);
     EXPECT_EQ(PageNumbers(copies, once), (std::vector<int>{1, 2, 3, 4, 5, 1, 2, 3, 4, 5, 1, 2, 3, 4, 5}));
     EXPECT_EQ(PageLines(collated), 15u);
+    EXPECT_EQ(PageCopiesTotal(collated.err), 15u);
 }
 
 TEST(Cupsfilter, DuplexSendsEachSheetBackSideFirst)
@@ -229,7 +232,7 @@ TEST(Cupsfilter, DuplexSendsEachSheetBackSideFirst)
     ASSERT_EQ(reference.pages.size(), 5u);
     // Three sheets; the fifth page's sheet gets a blank front.
     EXPECT_EQ(PageNumbers(d, reference), (std::vector<int>{2, 1, 4, 3, 0, 5}));
-    EXPECT_EQ(PageLines(duplex), 6u);
+    EXPECT_EQ(PageLines(duplex), 5u);
 }
 
 TEST(Cupsfilter, PopplerRasterStepServesTheSamePpd)

@@ -119,7 +119,35 @@ TEST(Scheduler, PrintsPdfsThroughAQueueWithTheBuiltPpd)
     EXPECT_EQ(sheets.status, 0) << sheets.problems;
     ASSERT_EQ(sheets.pages.size(), 6u);
     EXPECT_EQ(sheets.pages[4].blackDots, 0u) << "the fifth page's sheet has a blank side";
-    EXPECT_TRUE(PageLogTotal(cupsd, duplex.number, 6)) << ReadWholeFile(cupsd.root + "/log/page_log");
+    // The blank side is no page of the document: five impressions.
+    EXPECT_TRUE(PageLogTotal(cupsd, duplex.number, 5)) << ReadWholeFile(cupsd.root + "/log/page_log");
+
+    // Two copies of five pages are ten impressions however they are made:
+    // by the printer (uncollated), or by the filter, asked through the
+    // driver's option or through IPP's document handling.
+    struct CopiesCase {
+        const char* what;
+        std::vector<std::string> options;
+        const char* printerCopies;
+        size_t sides;
+    };
+    for (const CopiesCase& c :
+         {CopiesCase{"uncollated", {}, "2", 5},
+          CopiesCase{"Collate", {"-o", "Collate=True"}, "1", 10},
+          CopiesCase{"IPP collated", {"-o", "multiple-document-handling=separate-documents-collated-copies"}, "1",
+                     10}}) {
+        std::vector<std::string> args = {"-n", "2"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(SamplePath("multipage.pdf"));
+        PrintedJob job = Print(cupsd, device, args);
+        ASSERT_FALSE(job.number.empty()) << c.what;
+        EXPECT_EQ(PjlSetting(job.stream, "COPIES"), c.printerCopies) << c.what;
+        DecodedStream d = DecodeStream(job.stream);
+        EXPECT_EQ(d.status, 0) << c.what << ": " << d.problems;
+        EXPECT_EQ(d.pages.size(), c.sides) << c.what;
+        EXPECT_TRUE(PageLogTotal(cupsd, job.number, 10)) << c.what << "\n"
+                                                         << ReadWholeFile(cupsd.root + "/log/page_log");
+    }
 
     // A failing filter would have stopped the queue.
     ProcessResult state = RunClient(cupsd, QUORIN_LPSTAT, {"-p", "quorin"});

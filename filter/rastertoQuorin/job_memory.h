@@ -1,0 +1,44 @@
+// Memory the job may use: how many ring slots are in use, and the budget in
+// bytes of the pages in flight.
+#ifndef QUORIN_JOB_MEMORY_H
+#define QUORIN_JOB_MEMORY_H
+
+#include "velorin.h"
+
+// Free physical memory in bytes. The environment variable
+// QUORIN_TEST_FREE_MEMORY, when set, replaces the measured figure (tests use
+// it to force a small ring).
+unsigned long long getTotalSystemMemory(void);
+
+// Room the process's own limits leave: RLIMIT_AS and RLIMIT_DATA less what
+// is mapped now, and the memory cgroup's limit less its use. ~0 when nothing
+// limits the process.
+unsigned long long ProcessMemoryHeadroom(void);
+
+// The memory cgroup's room for the process whose /proc/<pid>/cgroup text is
+// at procCgroup, with the cgroup file systems mounted under cgroupRoot (v2
+// at the root itself or under "unified", v1 under "memory"); the limit of
+// every level up to the root counts, and page cache that can be dropped
+// counts as free. ~0 when no limit is set or none can be read.
+unsigned long long CgroupMemoryHeadroom(const char* procCgroup, const char* cgroupRoot);
+
+// Free physical memory within the process's limits.
+unsigned long long AvailableJobMemory(void);
+
+// Slots in use for a first page of width x height pixels: half the available
+// memory over two bytes a pixel, limited to 1..MAX_JOB_SLOTS.
+int ComputeMaxThread(DWORD cupsWidth, DWORD cupsHeight, unsigned long long freeMemory);
+
+// Bytes reckoned for a page in flight: two a pixel of its bitmap (the gray
+// page, the one-bit page and the JBIG coder's room).
+unsigned long long PageReckoning(DWORD pageWidth, DWORD pageHeight);
+
+// The pages in flight may together take `bytes`; a page that does not fit
+// waits until earlier pages are written, and one page alone always goes.
+void SetPageBudget(unsigned long long bytes);
+BOOL PageFitsBudget(unsigned long long bytes);
+void ReservePageBytes(unsigned long long bytes);
+void ReleasePageBytes(unsigned long long bytes);
+unsigned long long PageBytesInFlight(void);
+
+#endif

@@ -1,0 +1,95 @@
+#include "raster_input.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+ssize_t ReadInput(void* ctx, unsigned char* buffer, size_t length)
+{
+    RasterInput* in = static_cast<RasterInput*>(ctx);
+    ssize_t n;
+    if (in->fd < 0) {
+        size_t left = in->size - in->pos;
+        n = (ssize_t)(length < left ? length : left);
+        memcpy(buffer, in->data + in->pos, (size_t)n);
+        in->pos += (size_t)n;
+    } else {
+        do
+            n = read(in->fd, buffer, length);
+        while (n < 0 && errno == EINTR);
+    }
+    if (in->watching && in->calls++ == 0) {
+        in->firstAsked = length;
+        in->firstGot = n;
+    }
+    if (n < 0) {
+        if (!in->readErrno)
+            in->readErrno = errno;
+        return -1;
+    }
+    if (n == 0)
+        in->sawEof = TRUE;
+    for (ssize_t i = 0; i < n && in->delivered + (unsigned long long)i < sizeof in->sync; ++i)
+        in->sync[in->delivered + (unsigned long long)i] = buffer[i];
+    in->delivered += (unsigned long long)n;
+    return n;
+}
+
+DWORD HeaderSizeFor(const BYTE raw[4])
+{
+    unsigned sync;
+    memcpy(&sync, raw, sizeof sync);
+    if (sync == CUPS_RASTER_SYNCv1 || sync == CUPS_RASTER_REVSYNCv1)
+        return sizeof(cups_page_header_t);
+    if (sync == CUPS_RASTER_SYNCapple || sync == CUPS_RASTER_REVSYNCapple)
+        return 32;
+    return sizeof(cups_page_header2_t);
+}
+} // namespace
+
+void RasterInputFromFd(RasterInput* in, int fd)
+{
+    memset(in, 0, sizeof *in);
+    in->fd = fd;
+}
+
+void RasterInputFromMemory(RasterInput* in, const void* data, size_t size)
+{
+    memset(in, 0, sizeof *in);
+    in->fd = -1;
+    in->data = static_cast<const BYTE*>(data);
+    in->size = size;
+}
+
+cups_raster_t* OpenRasterInput(RasterInput* in, RasterOpenResult* result)
+{
+    cups_raster_t* ras = cupsRasterOpenIO(ReadInput, in, CUPS_RASTER_READ);
+    if (ras) {
+        in->headerSize = HeaderSizeFor(in->sync);
+        *result = RASTER_OPEN_OK;
+    } else if (in->readErrno) {
+        *result = RASTER_OPEN_READ_ERROR;
+    } else {
+        *result = in->delivered == 0 ? RASTER_OPEN_EMPTY : RASTER_OPEN_NOT_RASTER;
+    }
+    return ras;
+}
+
+RasterHeaderResult ReadRasterHeader(RasterInput* in, cups_raster_t* ras, cups_page_header2_t* h)
+{
+    in->watching = TRUE;
+    in->calls = 0;
+    unsigned ok = cupsRasterReadHeader2(ras, h);
+    in->watching = FALSE;
+    if (ok)
+        return RASTER_HEADER_OK;
+    if (in->readErrno)
+        return RASTER_HEADER_READ_ERROR;
+    // libcups asks for a whole header at once when nothing of it is buffered
+    // yet; an end found right there is the end of the job. Anything else at
+    // the end means part of a header was there.
+    if (in->calls > 0 && in->firstAsked == in->headerSize && in->firstGot == 0)
+        return RASTER_HEADER_END;
+    return in->sawEof ? RASTER_HEADER_CUT : RASTER_HEADER_DAMAGED;
+}
