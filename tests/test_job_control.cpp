@@ -85,6 +85,30 @@ TEST(JobControl, CancelStopsALargeJobPromptly)
     EXPECT_LT(CountLines(r.err, "PAGE: "), 30);
 }
 
+// The backend takes the job header and a little more, then goes away: the
+// filter stops reading at once instead of screening the rest of the job.
+TEST(JobControl, ClosedPrinterConnectionStopsTheJob)
+{
+    std::string dir = MakeTempDir("closed");
+    cups_page_header2_t h = MakePageHeader(4960, 7016);
+    TestPage page = MakeNumberedPage(h, 1);
+    FillRect(&page, 200, 2000, 4500, 4000, 128);
+    std::string raster = dir + "/job.ras";
+    ASSERT_TRUE(WriteRasterFile(raster, std::vector<TestPage>(30, page)));
+    // Three slots, so at most a few pages are read ahead of the writes.
+    ProcessResult r = RunProgram("/bin/sh",
+                                 {"/bin/sh", "-c", "{ \"$0\" 1 u t 1 '' \"$1\"; echo $? > \"$2\"; } | head -c 300000 > /dev/null",
+                                  FilterPath(), raster, dir + "/status"},
+                                 {"QUORIN_TEST_FREE_MEMORY=420000000"});
+    EXPECT_EQ(ReadFile(dir + "/status"), "1\n");
+    std::vector<std::string> errors = ErrorLines(r.err);
+    ASSERT_EQ(errors.size(), 1u) << Joined(errors);
+    EXPECT_NE(errors[0].find("The printer connection closed while page"), std::string::npos) << errors[0];
+    EXPECT_NE(errors[0].find("Broken pipe"), std::string::npos) << errors[0];
+    EXPECT_LT(CountLines(r.err, "DEBUG: GetCUPSPageData Out"), 10);
+    EXPECT_LT(CountLines(r.err, "INFO: Printing page"), 5);
+}
+
 TEST(JobControl, CancelDuringCollatedCopiesLeavesNoSpool)
 {
     std::string dir = MakeTempDir("cancelcopies");

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "decoded_job.h"
 #include "filter_process.h"
 #include "test_pages.h"
 
@@ -93,4 +94,73 @@ TEST(PagePipeline, CountsEveryPageOfALongJob)
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("JbigThread::exit print out 20 pages"), std::string::npos);
     EXPECT_EQ(CountLinesStartingWith(r.err, "DEBUG: ImageProcThread::exit image process thread page"), 20);
+}
+
+// Only a clean end after a whole page ends a job quietly; every other end of
+// the input is one ERROR: line, with the pages before it printed.
+TEST(PagePipeline, EveryEndOfTheInputIsReported)
+{
+    cups_page_header2_t h = MakePageHeader(128, 96);
+    const std::vector<TestPage> pages = {MakeNumberedPage(h, 1), MakeNumberedPage(h, 2)};
+    const size_t hdr = sizeof(cups_page_header2_t);
+    for (bool compressed : {true, false}) {
+        std::string dir = MakeTempDir("cut");
+        auto write = [&](const std::string& path, size_t n) {
+            std::vector<TestPage> some(pages.begin(), pages.begin() + (long)n);
+            return compressed ? WriteRasterFile(path, some) : WriteUncheckedRasterFile(path, some);
+        };
+        ASSERT_TRUE(write(dir + "/one.ras", 1) && write(dir + "/two.ras", 2));
+        const std::string full = ReadFile(dir + "/two.ras");
+        const size_t onePage = ReadFile(dir + "/one.ras").size();
+        struct Cut {
+            const char* what;
+            size_t at;
+            size_t printed;
+            const char* error; // nullptr: a clean end, status 0
+        } cuts[] = {
+            {"no byte", 0, 0, nullptr},
+            {"sync word", 2, 0, "not a CUPS raster stream"},
+            {"first header", 4 + 100, 0, "ended inside the header of page 1"},
+            {"first page", 4 + hdr + 10, 0, "ended inside page 1"},
+            {"between pages", onePage, 1, nullptr},
+            {"second header", onePage + hdr - 1, 1, "ended inside the header of page 2"},
+            {"second page", onePage + hdr + 10, 1, "ended inside page 2"},
+            {"whole", full.size(), 2, nullptr},
+        };
+        for (const Cut& c : cuts) {
+            std::string what = std::string(compressed ? "compressed, " : "plain, ") + c.what;
+            std::string path = dir + "/cut.ras";
+            FILE* f = fopen(path.c_str(), "wb");
+            ASSERT_TRUE(f && fwrite(full.data(), 1, c.at, f) == c.at && fclose(f) == 0) << what;
+            ProcessResult r = RunFilterOnFile(path);
+            std::vector<std::string> errors = ErrorLines(r.err);
+            EXPECT_EQ(r.status, c.error ? 1 : 0) << what << "\n" << Joined(errors);
+            ASSERT_EQ(errors.size(), c.error ? 1u : 0u) << what << "\n" << Joined(errors);
+            if (c.error) {
+                EXPECT_NE(errors[0].find(c.error), std::string::npos) << what << ": " << errors[0];
+            }
+            DecodedJob job = DecodeJob(r.out);
+            EXPECT_EQ(job.pages.size(), c.printed) << what;
+            // A job that printed nothing wrote nothing; one that did ends well-formed.
+            EXPECT_EQ(r.out.empty(), c.printed == 0 && c.at < 4 + hdr) << what;
+            if (!r.out.empty()) {
+                EXPECT_TRUE(job.ok && job.report.hasTrailer) << what << Joined(job.report.problems);
+            }
+        }
+    }
+}
+
+TEST(PagePipeline, UnreadableInputIsReported)
+{
+    std::string dir = MakeTempDir("unreadable");
+    // A folder opens like a file but cannot be read; so does a closed stdin.
+    ProcessResult folder = RunFilterOnFile(dir);
+    ProcessResult closed = RunProgram("/bin/sh", {"/bin/sh", "-c", "exec \"$0\" 1 u t 1 '' <&-", FilterPath()});
+    for (const ProcessResult* r : {&folder, &closed}) {
+        EXPECT_EQ(r->status, 1);
+        std::vector<std::string> errors = ErrorLines(r->err);
+        ASSERT_EQ(errors.size(), 1u) << r->err;
+        EXPECT_NE(errors[0].find("could not be read"), std::string::npos) << errors[0];
+        EXPECT_TRUE(r->out.empty());
+    }
 }

@@ -116,6 +116,54 @@ TEST(SpoolJobs, PageOrderOfDuplexCollatedAndPlainJobs)
     }
 }
 
+// Copies from every source: the header, the copies argument (some raster
+// makers leave the header at 1), the header's own Collate flag and the two
+// collation options; never more than CUPS's own ceiling.
+TEST(SpoolJobs, CopiesFromEverySource)
+{
+    struct Case {
+        const char* what;
+        unsigned headerCopies;
+        bool headerCollate;
+        const char* argvCopies;
+        const char* options;
+        const char* printerCopies; // nullptr: the job is refused
+        std::vector<int> expect;
+    } cases[] = {
+        {"argument only", 1, false, "3", "", "3", {1, 2}},
+        {"argument, collated", 1, false, "3", "Collate=True", "1", {1, 2, 1, 2, 1, 2}},
+        {"IPP collated", 1, false, "2", "multiple-document-handling=separate-documents-collated-copies", "1",
+         {1, 2, 1, 2}},
+        {"IPP uncollated wins over the header", 2, true, "1",
+         "multiple-document-handling=separate-documents-uncollated-copies", "2", {1, 2}},
+        {"header collates", 2, true, "1", "", "1", {1, 2, 1, 2}},
+        {"option overrides the header", 3, true, "1", "collate=FALSE", "3", {1, 2}},
+        {"header beats the argument", 2, false, "5", "", "2", {1, 2}},
+        {"ceiling", 10000, false, "1", "", nullptr, {}},
+        {"argument beyond 32 bits", 1, false, "4294967297", "Collate=True", nullptr, {}},
+    };
+    for (const Case& c : cases) {
+        std::string dir = MakeTempDir("copies");
+        std::string raster = WriteJob(dir, 2, false, c.headerCopies, c.headerCollate);
+        Spawned sp = StartProgram(FilterPath(), FilterArgs(c.argvCopies, c.options, raster), {"TMPDIR=" + dir}, dir);
+        ProcessResult r = WaitProgram(sp);
+        std::vector<std::string> errors = ErrorLines(r.err);
+        if (!c.printerCopies) {
+            EXPECT_EQ(r.status, 1) << c.what;
+            ASSERT_EQ(errors.size(), 1u) << c.what;
+            EXPECT_NE(errors[0].find("copies, more than the 9999"), std::string::npos) << errors[0];
+            EXPECT_TRUE(r.out.empty()) << c.what;
+            continue;
+        }
+        EXPECT_EQ(r.status, 0) << c.what << "\n" << Joined(errors);
+        EXPECT_NE(r.out.find(std::string("@PJL SET COPIES=") + c.printerCopies + "\r\n"), std::string::npos)
+            << c.what;
+        EXPECT_EQ(PageOrder(r.out, kSide), c.expect) << c.what;
+        // Each side sent is reported with the copies the printer makes of it.
+        EXPECT_EQ(PageCopiesTotal(r.err), c.expect.size() * (unsigned)atoi(c.printerCopies)) << c.what;
+    }
+}
+
 TEST(SpoolJobs, TwoDuplexJobsAtOnceShareTmpdirButNotTheSpool)
 {
     std::string dir = MakeTempDir("twojobs");
