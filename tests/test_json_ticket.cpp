@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -134,8 +136,15 @@ TEST(JsonTicket, FailuresLeaveTheTableUntouched)
     EXPECT_FALSE(ParseFile(dir + "/missing.json", &t, &log));
     EXPECT_TRUE(Has(log, "Open file failed, errno = 2, No such file or directory"));
     EXPECT_NE(log.find(", rc = 0 ---------->\n"), std::string::npos);
-    // A directory opens for reading but claims a size of 2^63 - 1.
+    // Neither a directory nor a FIFO is read; a FIFO without a writer must
+    // not hold the job (the alarm ends a hung run).
     EXPECT_FALSE(ParseFile(dir, &t, &log));
+    EXPECT_TRUE(Has(log, "ParseJSON::not a regular file"));
+    ASSERT_EQ(mkfifo((dir + "/fifo.json").c_str(), 0600), 0);
+    alarm(20);
+    EXPECT_FALSE(ParseFile(dir + "/fifo.json", &t, &log));
+    alarm(0);
+    EXPECT_TRUE(Has(log, "ParseJSON::not a regular file"));
     std::ofstream(dir + "/empty.json");
     EXPECT_FALSE(ParseFile(dir + "/empty.json", &t, &log));
     EXPECT_TRUE(Has(log, "dataSize = 0"));
@@ -168,4 +177,31 @@ TEST(JsonTicket, LimitsOfTheStringTable)
     EXPECT_FALSE(Scan("{\"USERNAME\":\"" + longValue, &u, &log));
     EXPECT_TRUE(Has(log, "jsonStr[1] = " + std::string(127, 'v')));
     EXPECT_EQ(u[JSON_ROW_USERNAME], "unset");
+}
+
+TEST(JsonTicket, PasswordsNeverReachTheLog)
+{
+    struct Case {
+        const char* ticket;
+        const char* secret; // must not appear in the log
+        const char* shown;  // still logged
+    } cases[] = {
+        {"{\"ACCTPASS\":\"s3cr3t\",\"USERNAME\":\"clerk\"}", "s3cr3t", "jsonStr[3] = clerk"},
+        {"{\"user_Password\":\"hunter2\",\"x\":\"y\"}", "hunter2", "jsonStr[2] = x"},
+        {"{\"pwd\":\"opensesame\"}", "opensesame", "jsonStr[0] = pwd"},
+        // A password that spells a key is logged again when keys are matched.
+        {"{\"acctpass\":\"DUPLEX\",\"MODE\":\"X\"}", "= DUPLEX", "jsonStr[2] = MODE"},
+    };
+    for (const Case& c : cases) {
+        Table t;
+        std::string log;
+        ASSERT_TRUE(Scan(c.ticket, &t, &log)) << c.ticket;
+        EXPECT_EQ(log.find(c.secret), std::string::npos) << c.ticket << "\n" << log;
+        EXPECT_TRUE(Has(log, "jsonStr[1] = ********")) << c.ticket;
+        EXPECT_TRUE(Has(log, c.shown)) << c.ticket;
+    }
+    // The table itself keeps the value.
+    Table t;
+    ASSERT_TRUE(Scan(cases[0].ticket, &t));
+    EXPECT_EQ(t[JSON_ROW_ACCTPASS], "s3cr3t");
 }

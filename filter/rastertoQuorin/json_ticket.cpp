@@ -4,32 +4,56 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <initializer_list>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const char* const kJsonKeys[JSON_KEY_COUNT] = {
     "AUTHCODE", "USERNAME", "ACCTPASS", "DUPLEX", "DUPLEXTYPE", "NOTIFYURL", "CHECKAUTHCODEURL",
 };
 
-// A ticket is a few short strings. The cap keeps a wrong path (a directory
-// reports a size of 2^63 - 1) or a huge file from taking the memory, and the
-// per-character trace from flooding the log.
+// A ticket is a few short strings. The cap keeps a huge file from taking the
+// memory, and the per-character trace from flooding the log.
 const long kMaxTicketSize = 1L << 20;
 
 // ASCII only: the keys are plain letters and the filter's locale must not
 // change what matches.
+char Upper(char c)
+{
+    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+}
+
 bool EqualsIgnoringCase(const char* a, const char* b)
 {
     for (;; ++a, ++b) {
-        unsigned char ca = (unsigned char)*a, cb = (unsigned char)*b;
-        if (ca >= 'a' && ca <= 'z')
-            ca = (unsigned char)(ca - 'a' + 'A');
-        if (cb >= 'a' && cb <= 'z')
-            cb = (unsigned char)(cb - 'a' + 'A');
-        if (ca != cb)
+        if (Upper(*a) != Upper(*b))
             return false;
-        if (ca == 0)
+        if (*a == 0)
             return true;
     }
+}
+
+// The trace goes to the scheduler's log and maybe a shared file: the value
+// after a key that names a password is never spelt out there.
+bool NamesPassword(const char* key)
+{
+    for (const char* word : {"PASS", "PWD"}) {
+        for (const char* at = key; *at; ++at) {
+            size_t i = 0;
+            while (word[i] && at[i] && Upper(at[i]) == word[i])
+                ++i;
+            if (!word[i])
+                return true;
+        }
+    }
+    return false;
+}
+
+const char* Shown(const char (*jsonStr)[JSON_STR_SIZE], int k)
+{
+    return k > 0 && NamesPassword(jsonStr[k - 1]) ? "********" : jsonStr[k];
 }
 
 BOOL Out(DWORD tick, BOOL rc)
@@ -77,7 +101,7 @@ BOOL ParseJSONBuffer(const char* data, size_t dataSize, char (*outputJsonInfo)[J
                     if (len > JSON_STR_SIZE - 1)
                         len = JSON_STR_SIZE - 1;
                     memcpy(jsonStr[k], data + start, len);
-                    DbgMsg("jsonStr[%d] = %s", k, jsonStr[k]);
+                    DbgMsg("jsonStr[%d] = %s", k, Shown(jsonStr, k));
                     ++k;
                 } else if (ignored++ == 0) {
                     DbgMsg("ParseJSON::more than %d strings, the rest are ignored", JSON_STR_COUNT);
@@ -98,7 +122,7 @@ BOOL ParseJSONBuffer(const char* data, size_t dataSize, char (*outputJsonInfo)[J
                 continue;
             const char* value = j + 1 < k ? jsonStr[j + 1] : "";
             memcpy(outputJsonInfo[key], value, strlen(value) + 1);
-            DbgMsg("jsonStr[%d] = %s", j, jsonStr[j]);
+            DbgMsg("jsonStr[%d] = %s", j, Shown(jsonStr, j));
         }
     }
     return TRUE;
@@ -109,14 +133,30 @@ BOOL ParseJSON(char* szJsonFileName, char (*outputJsonInfo)[JSON_STR_SIZE])
     DWORD tick = GetTickCount();
     DbgMsg("ParseJSON In, szJsonFileName = %s", szJsonFileName ? szJsonFileName : "(null)");
     errno = 0;
-    FILE* fp = nullptr;
+    int fd = -1;
+    // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
     if (!szJsonFileName || !outputJsonInfo)
         errno = EINVAL;
     else
-        fp = fopen(szJsonFileName, "r");
+        fd = open(szJsonFileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        int err = errno;
+        DbgMsg("Open file failed, errno = %d, %s", err, strerror(err));
+        return Out(tick, FALSE);
+    }
+    // Reading through a link is harmless; what it leads to must be a plain
+    // file: a FIFO or a device can block or never end.
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        DbgMsg("ParseJSON::not a regular file");
+        close(fd);
+        return Out(tick, FALSE);
+    }
+    FILE* fp = fdopen(fd, "r");
     if (!fp) {
         int err = errno;
         DbgMsg("Open file failed, errno = %d, %s", err, strerror(err));
+        close(fd);
         return Out(tick, FALSE);
     }
 

@@ -48,16 +48,64 @@ BOOL WriteFileHeader(FILE* f)
     return TRUE;
 }
 
-// Lock held. Walks the records from the first one to record index; the stream
-// is then at its body. The record header is local to the lookup.
+// Offsets of the records appended so far, so a lookup seeks straight to its
+// record instead of walking the file (a long duplex replay would otherwise
+// read the file quadratically). Records past the cap, or past a failed
+// growth, are found by walking on from the last one indexed.
+struct RecordIndex {
+    long* offsets;
+    DWORD count;
+    DWORD capacity;
+};
+RecordIndex gIndex = {nullptr, 0, 0};
+// 8 bytes a page: 8 MiB covers a million pages.
+const DWORD kIndexCap = 1u << 20;
+
+// Lock held.
+void ResetIndex(void)
+{
+    free(gIndex.offsets);
+    gIndex = {nullptr, 0, 0};
+}
+
+// Lock held. The record about to be counted starts at offset at.
+void IndexRecord(long at)
+{
+    // Only a gap-free index is usable: once a record is missed, later ones
+    // are walked to.
+    if (gIndex.count != gSpoolFileHeader.pages)
+        return;
+    if (gIndex.count == gIndex.capacity) {
+        if (gIndex.capacity >= kIndexCap)
+            return;
+        DWORD grown = gIndex.capacity ? gIndex.capacity * 2 : 256;
+        if (grown > kIndexCap)
+            grown = kIndexCap;
+        long* more = static_cast<long*>(realloc(gIndex.offsets, grown * sizeof(long)));
+        if (!more)
+            return;
+        gIndex.offsets = more;
+        gIndex.capacity = grown;
+    }
+    gIndex.offsets[gIndex.count++] = at;
+}
+
+// Lock held. Puts the stream at the body of record index and reads its
+// length. The record header is local to the lookup.
 BOOL WalkToRecord(DWORD index, DWORD* dataLen)
 {
     FILE* f = gSpoolFileHandle;
-    if (fseek(f, (long)gSpoolFileHeader.bfOffBits, SEEK_SET) != 0) {
+    DWORD count = 0;
+    long start = (long)gSpoolFileHeader.bfOffBits;
+    if (gIndex.count > 0) {
+        count = index < gIndex.count ? index : gIndex.count - 1;
+        start = gIndex.offsets[count];
+    }
+    if (fseek(f, start, SEEK_SET) != 0) {
         NoteStreamFailure("spool seek", f);
         return FALSE;
     }
-    for (DWORD count = 0;; ++count) {
+    for (;; ++count) {
         BYTE raw[SPOOL_PAGE_HEADER_SIZE];
         if (fread(raw, 1, sizeof raw, f) != sizeof raw) {
             NoteStreamFailure("spool read", f);
@@ -155,6 +203,7 @@ BOOL CreateSpoolFile(void)
     memcpy(gSpolFileName, name, sizeof name);
     gSpoolFileHeader.pages = 0;
     gSpoolFileHeader.bfOffBits = SPOOL_FILE_HEADER_SIZE;
+    ResetIndex();
     if (!WriteFileHeader(f))
         return FALSE;
     gSaveToFile.store(TRUE, std::memory_order_release);
@@ -173,11 +222,13 @@ BOOL SpoolAppend(const void* record, DWORD len, DWORD* pagesAfter)
     BYTE raw[SPOOL_PAGE_HEADER_SIZE];
     SpoolPageHeader rec = {len};
     PutDword(raw, rec.dataLen);
-    if (fseek(f, 0, SEEK_END) != 0 || fwrite(raw, 1, sizeof raw, f) != sizeof raw ||
+    long at = -1;
+    if (fseek(f, 0, SEEK_END) != 0 || (at = ftell(f)) < 0 || fwrite(raw, 1, sizeof raw, f) != sizeof raw ||
         fwrite(record, 1, len, f) != len) {
         NoteStreamFailure("spool write", f);
         return FALSE;
     }
+    IndexRecord(at);
     // Counted only once the record is in the file.
     gSpoolFileHeader.pages += 1;
     gSpoolFileHeader.bfOffBits = SPOOL_FILE_HEADER_SIZE;
@@ -254,5 +305,6 @@ void RemoveSpoolFile(void)
     }
     gSpoolFileHeader.pages = 0;
     gSpoolFileHeader.bfOffBits = 0;
+    ResetIndex();
     gSaveToFile.store(FALSE, std::memory_order_release);
 }

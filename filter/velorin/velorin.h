@@ -26,12 +26,21 @@ typedef void* HGLOBAL;
 #endif
 
 // ---- Debug log ---------------------------------------------------------
-// Directory whose existence switches the file log on, and the file itself.
+// Directory whose existence switches the file log on, and the file in it.
+// Test builds compile the log with a private directory and a small bound.
+#ifndef VL_LOG_DIR
 #define VL_LOG_DIR "/tmp/VlxPrinter"
-#define VL_LOG_FILE "/tmp/VlxPrinter/VlxPrinterLog.log"
+#endif
+#define VL_LOG_NAME "VlxPrinterLog.log"
+#define VL_LOG_FILE VL_LOG_DIR "/" VL_LOG_NAME
+// Past this size the file is moved aside to VL_LOG_FILE ".old".
+#ifndef VL_LOG_MAX_SIZE
+#define VL_LOG_MAX_SIZE (4L << 20)
+#endif
 
 // printf-style trace line: "DEBUG: <msg> ---------->" on standard error, and a
-// time-stamped line in the log file while its directory exists.
+// time-stamped line in the log file while its directory exists, is a real
+// directory owned by root or this user and writable by nobody else.
 void DbgMsg(const char* szMsgFormat, ...) __attribute__((format(printf, 1, 2)));
 
 // ---- Platform shims ----------------------------------------------------
