@@ -97,7 +97,7 @@ TEST(JobControl, ClosedPrinterConnectionStopsTheJob)
     ASSERT_TRUE(WriteRasterFile(raster, std::vector<TestPage>(30, page)));
     // Three slots, so at most a few pages are read ahead of the writes.
     ProcessResult r = RunProgram("/bin/sh",
-                                 {"/bin/sh", "-c", "{ \"$0\" 1 u t 1 '' \"$1\"; echo $? > \"$2\"; } | head -c 300000 > /dev/null",
+                                 {"/bin/sh", "-c", "{ \"$0\" 1 u t 1 '' \"$1\"; echo $? > \"$2\"; } | head -c 100000 > /dev/null",
                                   FilterPath(), raster, dir + "/status"},
                                  {"QUORIN_TEST_FREE_MEMORY=420000000"});
     EXPECT_EQ(ReadFile(dir + "/status"), "1\n");
