@@ -104,10 +104,9 @@ Box RasterOnSheet(const std::string& document, const std::vector<std::string>& o
 Box InkBox(const DecodedPage& p)
 {
     Box ink{(double)p.width, (double)p.height, 0, 0};
-    const size_t line = p.width / 8;
     for (size_t y = 0; y < p.height; ++y)
         for (size_t x = 0; x < p.width; ++x)
-            if (p.bits[y * line + x / 8] >> (7 - x % 8) & 1) {
+            if (p.Black(x, y)) {
                 ink.left = std::min(ink.left, (double)x);
                 ink.top = std::min(ink.top, (double)y);
                 ink.right = std::max(ink.right, (double)x + 1);
@@ -119,11 +118,10 @@ Box InkBox(const DecodedPage& p)
 // Share of black dots in a rectangle of the page.
 double BlackShare(const DecodedPage& p, unsigned x0, unsigned y0, unsigned x1, unsigned y1)
 {
-    const size_t line = p.width / 8;
     size_t black = 0;
     for (size_t y = y0; y < y1; ++y)
         for (size_t x = x0; x < x1; ++x)
-            black += p.bits[y * line + x / 8] >> (7 - x % 8) & 1;
+            black += p.Black(x, y);
     return (double)black / ((double)(x1 - x0) * (y1 - y0));
 }
 } // namespace
