@@ -12,6 +12,7 @@
 
 #include "job_setup.h"
 #include "page_pipeline.h"
+#include "page_placement.h"
 #include "pjl_job.h"
 #include "printer_output.h"
 #include "raster_reader.h"
@@ -147,8 +148,10 @@ void FirstPageDecisions(FilterJob* job)
         WritePrinterData(&esc, 1);
         WritePrinterData(job->ppd->jcl_begin, len);
     }
-    job->referSize = h->cupsWidth * h->cupsHeight * 2u;
-    gMAX_THREAD.store(ComputeMaxThread(h->cupsWidth, h->cupsHeight, getTotalSystemMemory()),
+    // Page bitmaps are sheet-sized even when the raster is not.
+    const PagePlacement sheet = PlacePageOnSheet(h);
+    job->referSize = sheet.width * sheet.height * 2u;
+    gMAX_THREAD.store(ComputeMaxThread(sheet.width, sheet.height, getTotalSystemMemory()),
                       std::memory_order_release);
 }
 
