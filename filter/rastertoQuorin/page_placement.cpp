@@ -48,9 +48,9 @@ PagePlacement PlacePageOnSheet(const cups_page_header2_t* h)
     const unsigned xdpi = h->HWResolution[0], ydpi = h->HWResolution[1];
     if (!xdpi || !ydpi || !h->PageSize[0] || !h->PageSize[1])
         return p;
-    double box[4];
     if (!Short(h->cupsWidth, h->PageSize[0], xdpi) && !Short(h->cupsHeight, h->PageSize[1], ydpi))
         return p;
+    double box[4];
     if (!ImagingBox(h, box)) {
         DbgMsg("PlacePageOnSheet::no imaging box, raster kept at the top left");
         return p;
