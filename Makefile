@@ -18,7 +18,10 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The filter's main job on the bundled sample: raster in, printer stream out.
-run: deps build
+# It needs the filter, the decoder and the printer description; `make test`
+# builds the rest.
+run: deps configure
+	cmake --build $(BUILD) -j $(JOBS) --target rastertoQuorin vlgdidecode quorin_ppd
 	./scripts/run-sample.sh $(BUILD)
 
 test: deps build

@@ -1,7 +1,6 @@
-# Install layout for CUPS: the filter where the scheduler runs filters, the
-# driver source where cups-driverd compiles it on demand, and the ready PPDs
-# where cups-driverd and `lpadmin -P` find them. DESTDIR is honoured, also for
-# the absolute CUPS folders.
+# Install layout for CUPS: the filter where the scheduler runs filters and
+# the driver source where cups-driverd compiles it on demand. DESTDIR is
+# honoured, also for the absolute CUPS folders.
 
 # CUPS's ServerBin: pkg-config's cups_serverbin (not shipped on Debian 12),
 # else cups-config, else -DCUPS_SERVER_BIN=...
@@ -37,10 +36,6 @@ if(NOT CUPS_DATA_DIR)
   endif()
   set(CUPS_DATA_DIR "${dir}" CACHE PATH "CUPS DataDir; the driver source goes into its drv/ folder")
 endif()
-
-# cups-driverd looks in /usr/share/ppd, /usr/local/share/ppd and /opt/share/ppd.
-set(CUPS_PPD_DIR "${CMAKE_INSTALL_FULL_DATADIR}/ppd/velorin" CACHE PATH
-    "Folder for the generated PPDs")
 
 install(TARGETS rastertoQuorin
         RUNTIME DESTINATION "${CUPS_SERVER_BIN}/filter"

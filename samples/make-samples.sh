@@ -6,6 +6,10 @@
 #                  a synthetic colour photograph
 #   multipage.pdf  five pages; page k carries k wide black bars and its number,
 #                  so page order can be read back from the ink on each page
+#   frame.jpg      a 600 x 800 pixel photo (72 dpi): a black frame round white,
+#                  so the place where an image lands on the sheet can be measured
+#   light.jpg      the same size, a uniform light gray (75 %), whose edges meet
+#                  white paper the way a light photograph's do
 set -eu
 cd "$(dirname "$0")"
 tmp=$(mktemp -d)
@@ -123,4 +127,10 @@ PS
 for doc in text photo multipage; do
     $PS2PDF "$tmp/$doc.ps" "$doc.pdf"
 done
-ls -l text.pdf photo.pdf multipage.pdf
+
+printf '%%!PS\n0 setgray 0 0 600 800 rectfill 1 setgray 30 30 540 740 rectfill showpage\n' > "$tmp/frame.ps"
+printf '%%!PS\n0.75 setgray 0 0 600 800 rectfill showpage\n' > "$tmp/light.ps"
+for img in frame light; do
+    gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeggray -r72 -g600x800 -sOutputFile="$img.jpg" "$tmp/$img.ps"
+done
+ls -l text.pdf photo.pdf multipage.pdf frame.jpg light.jpg

@@ -34,6 +34,7 @@ CONF
         "$DOC" > "$OUT/sample.prn" 2> "$OUT/sample.log"
 else
     echo "cupsfilter not found: printing a generated raster job instead"
+    [ -x "$BUILD/testpagegen" ] || cmake --build "$BUILD" --target testpagegen
     "$BUILD/testpagegen" "$OUT/sample.ras" --pages 3 --photo
     "$BUILD/rastertoQuorin" 1 "$(id -un)" "Sample job" 1 "" "$OUT/sample.ras" \
         > "$OUT/sample.prn" 2> "$OUT/sample.log"

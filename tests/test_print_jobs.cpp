@@ -189,3 +189,21 @@ TEST(PrintJobs, JbigKitDecodesThePagesToo)
     EXPECT_EQ(hgt, info.height);
     EXPECT_TRUE(bits == job.pages[0].bits);
 }
+
+TEST(PrintJobs, SlotsAreCountedForTheSheetTheRasterIsPlacedOn)
+{
+    // A small image on A4 at 150 dpi: its page bitmap is the whole sheet.
+    cups_page_header2_t h = MakePageHeader(300, 300, 24, CUPS_CSPACE_RGB, 150);
+    h.PageSize[0] = 595;
+    h.PageSize[1] = 842;
+    const unsigned box[4] = {100, 500, 244, 644};
+    std::copy(box, box + 4, h.ImagingBoundingBox);
+    // 10 MB for slots: room for two sheets of 1240 x 1754, for thirty of the raster.
+    ProcessResult r = RunJob("placedslots", {MakeNumberedPage(h, 1)}, {"QUORIN_TEST_FREE_MEMORY=20000000"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("DEBUG: gMAX_THREAD = 2 ---------->"), std::string::npos);
+    DecodedJob job = DecodeJob(r.out);
+    ASSERT_EQ(job.pages.size(), 1u);
+    EXPECT_EQ(job.pages[0].info.width, 1248u);
+    EXPECT_EQ(job.pages[0].info.height, 1760u);
+}

@@ -173,3 +173,49 @@ TEST(RasterReader, StreamEndingInsideAPageFails)
     EXPECT_EQ(error.kind, PAGE_READ_CUT);
     EXPECT_EQ(f.slot_.lpbuf.load(), nullptr);
 }
+
+TEST(RasterReader, PlacesRastersShorterThanTheirSheetAtTheirImagingBox)
+{
+    // A4 at 150 dpi: 1239.6 x 1754.2 pixels, a point is 2.08 pixels.
+    struct Case {
+        const char* what;
+        unsigned w, h;
+        unsigned box[4];
+        float exact[4]; // cupsImagingBBox, all 0 when not sent
+        unsigned left, top, pageW, pageH;
+    } cases[] = {
+        {"whole sheet", 1240, 1754, {0, 0, 595, 842}, {0, 0, 595, 842}, 0, 0, 1248, 1760},
+        {"a pixel short", 1239, 1753, {0, 0, 595, 842}, {}, 0, 0, 1248, 1760},
+        {"larger than the sheet", 1250, 1760, {0, 0, 595, 842}, {}, 0, 0, 1280, 1760},
+        {"imageable area", 1190, 1704, {12, 12, 583, 830}, {12, 12, 583, 830}, 25, 25, 1248, 1760},
+        {"image box, fractional", 1190, 1586, {12, 40, 583, 801}, {12, 40.3333f, 583, 801.667f}, 25, 84, 1248, 1760},
+        {"image box, integer only", 1190, 1586, {12, 40, 583, 801}, {}, 25, 85, 1248, 1760},
+        {"box off the sheet", 1190, 1586, {500, 0, 1100, 900}, {}, 50, 0, 1248, 1760},
+        {"no box", 1190, 1586, {}, {}, 0, 0, 1216, 1600},
+    };
+    std::vector<TestPage> pages;
+    for (const Case& c : cases) {
+        cups_page_header2_t h = MakePageHeader(c.w, c.h, 24, CUPS_CSPACE_RGB, 150);
+        h.PageSize[0] = 595;
+        h.PageSize[1] = 842;
+        std::copy(c.box, c.box + 4, h.ImagingBoundingBox);
+        std::copy(c.exact, c.exact + 4, h.cupsImagingBBox);
+        TestPage p = MakeWhitePage(h);
+        FillRect(&p, 0, 0, c.w, c.h, 0);
+        pages.push_back(p);
+    }
+    RasterFile f(pages);
+    for (const Case& c : cases) {
+        ASSERT_TRUE(f.Next()) << c.what;
+        EXPECT_EQ(f.slot_.page_width, c.pageW) << c.what;
+        ASSERT_EQ(f.slot_.page_height, c.pageH) << c.what;
+        // Black exactly where the raster went, white around it.
+        uint64_t black = 0;
+        for (unsigned y = 0; y < c.pageH; ++y)
+            for (unsigned x = 0; x < c.pageW; ++x)
+                black += f.Pixel(x, y) == 0;
+        EXPECT_EQ(black, (uint64_t)c.w * c.h) << c.what;
+        EXPECT_EQ(f.Pixel(c.left, c.top), 0) << c.what;
+        EXPECT_EQ(f.Pixel(c.left + c.w - 1, c.top + c.h - 1), 0) << c.what;
+    }
+}

@@ -16,6 +16,7 @@
 #include "job_setup.h"
 #include "job_status.h"
 #include "page_pipeline.h"
+#include "page_placement.h"
 #include "pjl_job.h"
 #include "printer_output.h"
 #include "raster_input.h"
@@ -210,8 +211,10 @@ BOOL FirstPageDecisions(FilterJob* job)
         WritePrinterData(&esc, 1);
         WritePrinterData(job->ppd->jcl_begin, len);
     }
+    // Page bitmaps are sheet-sized even when the raster is not.
+    const PagePlacement sheet = PlacePageOnSheet(h);
     unsigned long long available = AvailableJobMemory();
-    gMAX_THREAD.store(ComputeMaxThread(h->cupsWidth, h->cupsHeight, available), std::memory_order_release);
+    gMAX_THREAD.store(ComputeMaxThread(sheet.width, sheet.height, available), std::memory_order_release);
     SetPageBudget(available / 2);
     return TRUE;
 }
@@ -349,8 +352,8 @@ void PageLoop(FilterJob* job)
         if (job->page == 0 && !FirstPageDecisions(job))
             break;
 
-        DWORD width = (job->inheader.cupsWidth + 31) & ~31u, height = (job->inheader.cupsHeight + 31) & ~31u;
-        JobInfo* slot = TakeSlot(job, PageReckoning(width, height));
+        const PagePlacement sheet = PlacePageOnSheet(&job->inheader);
+        JobInfo* slot = TakeSlot(job, PageReckoning((sheet.width + 31) & ~31u, (sheet.height + 31) & ~31u));
         if (!slot)
             break;
         if (!ReadPage(job, slot)) {

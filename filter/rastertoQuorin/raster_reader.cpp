@@ -7,6 +7,7 @@
 
 #include "header_fields.h"
 #include "job_status.h"
+#include "page_placement.h"
 
 namespace {
 const DWORD vl_rRate = 30;
@@ -133,8 +134,9 @@ BOOL GetCUPSPageData(JobInfo* lpJob, PageReadError* error)
         return Fail(error, PAGE_READ_REFUSED, why);
     }
 
-    DWORD page_width = (h->cupsWidth + 31) & ~31u;
-    DWORD page_height = (h->cupsHeight + 31) & ~31u;
+    const PagePlacement at = PlacePageOnSheet(h);
+    DWORD page_width = (at.width + 31) & ~31u;
+    DWORD page_height = (at.height + 31) & ~31u;
     DbgMsg("GetCUPSPageData::page_width = %d", (int)page_width);
     DbgMsg("GetCUPSPageData::page_height = %d", (int)page_height);
     lpJob->page_width = page_width;
@@ -162,15 +164,18 @@ BOOL GetCUPSPageData(JobInfo* lpJob, PageReadError* error)
         DbgMsg("GetCUPSPageData::no memory for a page of %d bytes", (int)pagesize);
         return Fail(error, PAGE_READ_NO_MEMORY, "not enough memory");
     }
-    // Only the padding is not overwritten by the lines read below.
-    if (lpJob->linebyteLeft)
-        for (DWORD y = 0; y < h->cupsHeight; ++y)
-            memset(page + (size_t)y * linebyte + h->cupsWidth, 0xFF, lpJob->linebyteLeft);
-    memset(page + (size_t)h->cupsHeight * linebyte, 0xFF, (size_t)(page_height - h->cupsHeight) * linebyte);
+    // Only what the lines read below leave uncovered is set white.
+    const DWORD right = at.left + h->cupsWidth, bottom = at.top + h->cupsHeight;
+    memset(page, 0xFF, (size_t)at.top * linebyte);
+    for (DWORD y = at.top; y < bottom; ++y) {
+        memset(page + (size_t)y * linebyte, 0xFF, at.left);
+        memset(page + (size_t)y * linebyte + right, 0xFF, linebyte - right);
+    }
+    memset(page + (size_t)bottom * linebyte, 0xFF, (size_t)(page_height - bottom) * linebyte);
 
-    const DWORD width = page_width - lpJob->linebyteLeft;
+    const DWORD width = h->cupsWidth;
     const bool zeroIsWhite = HeaderValue(h->cupsColorSpace) == CUPS_CSPACE_K;
-    BYTE* out = page;
+    BYTE* out = page + (size_t)at.top * linebyte + at.left;
     for (DWORD y = 0; y < h->cupsHeight; ++y, out += linebyte) {
         if (JobStopsReading()) {
             free(line);

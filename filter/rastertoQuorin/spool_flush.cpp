@@ -5,6 +5,7 @@
 
 #include "job_info.h"
 #include "job_status.h"
+#include "page_placement.h"
 #include "page_record.h"
 #include "printer_output.h"
 #include "spool_store.h"
@@ -51,8 +52,10 @@ BOOL PJL_SaveBlankPage(BYTE* jobID, DWORD page_index, cups_page_header2_t inhead
     strncpy(blank.jobID, reinterpret_cast<const char*>(jobID), JOB_ID_SIZE - 1);
     blank.inheader = inheader;
     blank.finish.store(SLOT_TAKEN, std::memory_order_relaxed);
-    blank.page_width = (inheader.cupsWidth + 31) & ~(DWORD)31;
-    blank.page_height = (inheader.cupsHeight + 31) & ~(DWORD)31;
+    // The same sheet as the printed sides around it.
+    const PagePlacement sheet = PlacePageOnSheet(&inheader);
+    blank.page_width = (sheet.width + 31) & ~(DWORD)31;
+    blank.page_height = (sheet.height + 31) & ~(DWORD)31;
     DbgMsg("PJL_SaveBlankPage::page_width = %d", (int)blank.page_width);
     DbgMsg("PJL_SaveBlankPage::page_height = %d", (int)blank.page_height);
     blank.linebyte = GetBMPBytesPerLine(1, (LONG)blank.page_width);

@@ -203,8 +203,8 @@ bool MakeServerBin(const std::string& dir, const std::vector<std::string>& leave
     return copyFilter ? CopyExecutable(FilterPath(), filter) : symlink(FilterPath().c_str(), filter.c_str()) == 0;
 }
 
-ProcessResult RunCupsfilter(const std::string& pdf, const std::vector<std::string>& options, int copies,
-                            const std::vector<std::string>& leaveOut)
+ProcessResult RunCupsfilter(const std::string& document, const std::vector<std::string>& options, int copies,
+                            const std::vector<std::string>& leaveOut, const std::string& format)
 {
     std::string dir = MakeSandboxDir("cupsfilter");
     ProcessResult failed;
@@ -214,12 +214,12 @@ ProcessResult RunCupsfilter(const std::string& pdf, const std::vector<std::strin
         return failed;
     // -e: run the PPD's own filter too; printer/... asks for the printer's format.
     std::vector<std::string> argv = {"cupsfilter", "-c", dir + "/cups-files.conf", "-p", PpdPath(), "-e",
-                                     "-m", "printer/quorin", "-n", std::to_string(copies)};
+                                     "-m", format, "-n", std::to_string(copies)};
     for (const std::string& o : options) {
         argv.push_back("-o");
         argv.push_back(o);
     }
-    argv.push_back(pdf);
+    argv.push_back(document);
     return RunProgram(QUORIN_CUPSFILTER, argv);
 }
 

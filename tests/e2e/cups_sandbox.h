@@ -25,10 +25,12 @@ void RemoveTree(const std::string& dir);
 // the filter without a path, so this is how CUPS finds the build.
 bool MakeServerBin(const std::string& dir, const std::vector<std::string>& leaveOut = {}, bool copyFilter = false);
 
-// One document through cupsfilter's whole chain, PDF to printer stream.
-// options: name=value; leaveOut: system filters hidden from the chain.
-ProcessResult RunCupsfilter(const std::string& pdf, const std::vector<std::string>& options = {}, int copies = 1,
-                            const std::vector<std::string>& leaveOut = {});
+// One document through cupsfilter's whole chain, to the printer stream or
+// to the given MIME type. options: name=value; leaveOut: system filters
+// hidden from the chain.
+ProcessResult RunCupsfilter(const std::string& document, const std::vector<std::string>& options = {},
+                            int copies = 1, const std::vector<std::string>& leaveOut = {},
+                            const std::string& format = "printer/quorin");
 
 // The filters that cupsfilter reports as started, in order.
 std::vector<std::string> FiltersStarted(const std::string& err);

@@ -12,6 +12,8 @@ struct DecodedPage {
     double black = 0; // share of black dots on the page
     std::vector<uint8_t> bits; // when asked for: width / 8 bytes a line, leftmost pixel in
                                // the most significant bit, 1 = black
+
+    bool Black(size_t x, size_t y) const { return bits[y * (width / 8) + x / 8] >> (7 - x % 8) & 1; }
 };
 
 struct DecodedStream {

@@ -3,7 +3,12 @@
 // and the printer stream read back with the decoder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <fstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "cups_sandbox.h"
 #include "decoded_stream.h"
@@ -61,6 +66,63 @@ DecodedStream Decoded(const ProcessResult& r, bool withBits = false)
     DecodedStream d = DecodeStream(r.out, withBits);
     EXPECT_EQ(d.status, 0) << d.problems;
     return d;
+}
+
+struct Box {
+    double left = 0, top = 0, right = 0, bottom = 0; // printer pixels from the sheet's top left; right, bottom excluded
+};
+
+// Where the raster step puts a document's first page on the sheet, by the
+// imaging box of its raster header.
+Box RasterOnSheet(const std::string& document, const std::vector<std::string>& options = {})
+{
+    Box at;
+    ProcessResult r = RunCupsfilter(document, options, 1, {}, "application/vnd.cups-raster");
+    EXPECT_EQ(r.status, 0) << Describe(r);
+    std::string path = MakeSandboxDir("raster") + "/page.ras";
+    std::ofstream(path, std::ios::binary) << r.out;
+    int fd = open(path.c_str(), O_RDONLY);
+    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+    cups_page_header2_t h;
+    if (ras && cupsRasterReadHeader2(ras, &h)) {
+        const double x = h.HWResolution[0] / 72.0, y = h.HWResolution[1] / 72.0;
+        at.left = h.cupsImagingBBox[0] * x;
+        at.top = (h.PageSize[1] - h.cupsImagingBBox[3]) * y;
+        at.right = at.left + h.cupsWidth;
+        at.bottom = at.top + h.cupsHeight;
+        // Only a raster short of the sheet has to be placed at all.
+        EXPECT_LT(h.cupsHeight + 50, h.PageSize[1] * y) << document;
+    } else {
+        ADD_FAILURE() << "no raster page from " << document << ": " << Describe(r);
+    }
+    cupsRasterClose(ras);
+    close(fd);
+    return at;
+}
+
+// The smallest box round every black dot of the page.
+Box InkBox(const DecodedPage& p)
+{
+    Box ink{(double)p.width, (double)p.height, 0, 0};
+    for (size_t y = 0; y < p.height; ++y)
+        for (size_t x = 0; x < p.width; ++x)
+            if (p.Black(x, y)) {
+                ink.left = std::min(ink.left, (double)x);
+                ink.top = std::min(ink.top, (double)y);
+                ink.right = std::max(ink.right, (double)x + 1);
+                ink.bottom = std::max(ink.bottom, (double)y + 1);
+            }
+    return ink;
+}
+
+// Share of black dots in a rectangle of the page.
+double BlackShare(const DecodedPage& p, unsigned x0, unsigned y0, unsigned x1, unsigned y1)
+{
+    size_t black = 0;
+    for (size_t y = y0; y < y1; ++y)
+        for (size_t x = x0; x < x1; ++x)
+            black += p.Black(x, y);
+    return (double)black / ((double)(x1 - x0) * (y1 - y0));
 }
 } // namespace
 
@@ -240,6 +302,72 @@ TEST(Cupsfilter, DuplexSendsEachSheetBackSideFirst)
     // Three sheets; the fifth page's sheet gets a blank front.
     EXPECT_EQ(PageNumbers(d, reference), (std::vector<int>{2, 1, 4, 3, 0, 5}));
     EXPECT_EQ(PageLines(duplex), 5u);
+    // The blank side is the same sheet as the printed ones.
+    for (const DecodedPage& p : d.pages) {
+        EXPECT_EQ(p.width, 4960u) << p.number;
+        EXPECT_EQ(p.height, 7040u) << p.number;
+    }
+}
+
+TEST(Cupsfilter, ImagesLandWhereTheirImagingBoxSays)
+{
+    // imagetoraster sends only the photo's own area, fitted and centred in
+    // the imageable area; the frame's outer edge is that area's edge.
+    Box want = RasterOnSheet(SamplePath("frame.jpg"));
+    ProcessResult r = RunCupsfilter(SamplePath("frame.jpg"));
+    ASSERT_EQ(r.status, 0) << Describe(r);
+    EXPECT_EQ(FiltersStarted(r.err), (std::vector<std::string>{"imagetoraster", "rastertoQuorin"}));
+    DecodedStream d = Decoded(r, true);
+    ASSERT_EQ(d.pages.size(), 1u);
+    EXPECT_EQ(d.pages[0].width, 4960u);
+    EXPECT_EQ(d.pages[0].height, 7040u);
+    Box ink = InkBox(d.pages[0]);
+    EXPECT_NEAR(ink.left, want.left, 2);
+    EXPECT_NEAR(ink.top, want.top, 2);
+    EXPECT_NEAR(ink.right, want.right, 2);
+    EXPECT_NEAR(ink.bottom, want.bottom, 2);
+}
+
+TEST(Cupsfilter, PhotoModeDrawsNoLineRoundALightPhoto)
+{
+    const std::string photo = SamplePath("light.jpg");
+    Box at = RasterOnSheet(photo);
+    const unsigned x0 = (unsigned)(at.left + 0.5), y0 = (unsigned)(at.top + 0.5);
+    const unsigned x1 = (unsigned)at.right, y1 = (unsigned)at.bottom;
+    const struct {
+        const char* mode;
+        const char* raster;
+        bool lined;
+    } modes[] = {{"TextGraphics", "cupsBitsPerPixel = 24", true}, {"Photo", "cupsBitsPerPixel = 8", false}};
+    std::vector<double> inside;
+    for (const auto& m : modes) {
+        ProcessResult r = RunCupsfilter(photo, {std::string("PrintMode=") + m.mode});
+        ASSERT_EQ(r.status, 0) << m.mode << ": " << Describe(r);
+        EXPECT_TRUE(Traced(r, m.raster)) << m.mode;
+        DecodedStream d = Decoded(r, true);
+        ASSERT_EQ(d.pages.size(), 1u) << m.mode;
+        const DecodedPage& p = d.pages[0];
+        ASSERT_TRUE(p.width >= x1 && p.height >= y1) << m.mode << ": " << p.width << " x " << p.height;
+        inside.push_back(BlackShare(p, x0 + 64, y0 + 64, x1 - 64, y1 - 64));
+        // Its darkest column and line along the left and top edges: a line
+        // drawn there is black all along, the screen alone is not.
+        double left = 0, top = 0;
+        for (unsigned k = 0; k < 5; ++k) {
+            left = std::max(left, BlackShare(p, x0 - 2 + k, y0 + 64, x0 - 1 + k, y1 - 64));
+            top = std::max(top, BlackShare(p, x0 + 64, y0 - 2 + k, x1 - 64, y0 - 1 + k));
+        }
+        if (m.lined) {
+            EXPECT_GT(left, 0.99) << m.mode;
+            EXPECT_GT(top, 0.99) << m.mode;
+        } else {
+            EXPECT_LT(left, 0.5) << m.mode;
+            EXPECT_LT(top, 0.5) << m.mode;
+        }
+    }
+    // Inside, the photo's light gray is screened alike in both modes.
+    ASSERT_EQ(inside.size(), 2u);
+    EXPECT_GT(inside[0], 0.1);
+    EXPECT_NEAR(inside[0], inside[1], 0.01);
 }
 
 TEST(Cupsfilter, PopplerRasterStepServesTheSamePpd)

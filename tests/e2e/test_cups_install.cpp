@@ -1,13 +1,44 @@
-// `cmake --install` into a DESTDIR puts the filter, the driver source and the
-// PPD where CUPS looks for them.
+// `cmake --install` into a DESTDIR puts the filter and the driver source
+// where CUPS looks for them, and the model in exactly one place.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "cups_sandbox.h"
 
-TEST(Install, PutsEveryFileWhereCupsLooks)
+namespace {
+// Files below dir that could each offer a model to CUPS: PPDs, packed or
+// not, and driver sources.
+std::vector<std::string> DriverFiles(const std::string& dir)
+{
+    static std::vector<std::string> found;
+    found.clear();
+    nftw(
+        dir.c_str(),
+        [](const char* path, const struct stat*, int type, struct FTW*) {
+            std::string p = path;
+            for (const char* end : {".ppd", ".ppd.gz", ".drv"})
+                if (type == FTW_F && p.size() > strlen(end) && p.compare(p.size() - strlen(end), std::string::npos, end) == 0)
+                    found.push_back(p);
+            return 0;
+        },
+        16, FTW_PHYS);
+    return found;
+}
+
+size_t Occurrences(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+        ++n;
+    return n;
+}
+} // namespace
+
+TEST(Install, PutsEveryFileWhereCupsLooksAndTheModelOnce)
 {
     std::string dest = MakeSandboxDir("install");
     ProcessResult r = RunProgram(QUORIN_CMAKE, {"cmake", "--install", BuildDir()}, {"DESTDIR=" + dest});
@@ -20,15 +51,11 @@ TEST(Install, PutsEveryFileWhereCupsLooks)
     EXPECT_EQ(st.st_mode & 07777, 0755u);
     EXPECT_EQ(ReadWholeFile(filter), ReadWholeFile(FilterPath()));
 
-    std::string ppd = dest + QUORIN_CUPS_PPD_DIR "/quorin.ppd";
-    EXPECT_EQ(ReadWholeFile(ppd), ReadWholeFile(PpdPath()));
+    // The driver source alone: a PPD of the same model beside it would have
+    // lpinfo -m and every printer dialog list the model twice.
     std::string datadir = dest + QUORIN_CUPS_DATADIR;
+    EXPECT_EQ(DriverFiles(dest), std::vector<std::string>{datadir + "/drv/quorin.drv"});
     EXPECT_EQ(ReadWholeFile(datadir + "/drv/quorin.drv"), ReadWholeFile(QUORIN_SOURCE_DIR "/ppd/quorin.drv"));
-
-    // With the filter in place the strict check passes too (-R: the DESTDIR is the root).
-    ProcessResult test = RunProgram(QUORIN_CUPSTESTPPD, {"cupstestppd", "-R", dest, ppd});
-    EXPECT_EQ(test.status, 0) << test.out << test.err;
-    EXPECT_NE(test.out.find(": PASS"), std::string::npos) << test.out;
 
     // cups-driverd compiles the installed driver source on request, as lpinfo
     // -m and lpadmin -m do; its include files stay in the system's DataDir.
@@ -37,11 +64,17 @@ TEST(Install, PutsEveryFileWhereCupsLooks)
     std::vector<std::string> env = {"CUPS_DATADIR=" + datadir, "CUPS_CACHEDIR=" + cache, "CUPS_SERVERBIN=" + noDrivers};
     ProcessResult list = RunProgram(QUORIN_CUPS_DRIVERD, {"cups-driverd", "list", "1", "0", "ppd-make=Velorin"}, env);
     EXPECT_EQ(list.status, 0) << list.err;
-    EXPECT_NE(list.out.find("drv:///quorin.drv/quorin.ppd"), std::string::npos) << list.err;
-    EXPECT_NE(list.out.find("Velorin Quorin Series"), std::string::npos);
+    EXPECT_EQ(Occurrences(list.out, "drv:///quorin.drv/quorin.ppd"), 1u) << list.out << list.err;
+    EXPECT_EQ(Occurrences(list.out, "Velorin Quorin Series"), 1u) << list.out;
     ProcessResult cat = RunProgram(QUORIN_CUPS_DRIVERD, {"cups-driverd", "cat", "drv:///quorin.drv/quorin.ppd"}, env);
     EXPECT_EQ(cat.status, 0) << cat.err;
     EXPECT_EQ(cat.out, ReadWholeFile(PpdPath()));
+
+    // With the filter in place the strict check of that PPD passes too (-R:
+    // the DESTDIR is the root).
+    ProcessResult test = RunProgram(QUORIN_CUPSTESTPPD, {"cupstestppd", "-R", dest, PpdPath()});
+    EXPECT_EQ(test.status, 0) << test.out << test.err;
+    EXPECT_NE(test.out.find(": PASS"), std::string::npos) << test.out;
 
     if (!HasFailure()) {
         RemoveTree(dest);

@@ -18,6 +18,9 @@ const PaperSize kPaperFormats[] = {{612, 792}, {612, 1008}, {792, 1224}, {842, 1
                                    {420, 595}, {729, 1032}, {516, 729},  {363, 516},  {297, 420},
                                    {612, 936}, {284, 419},  {396, 612},  {757, 1106}, {553, 757}};
 
+// Unprintable edge of every sheet, in points (about 4.2 mm).
+const float kMargin = 12;
+
 // Media names in the order of the filter's media code table.
 const char* const kMediaTypes[] = {"Plain", "Cardstock", "Thick",    "Laser",    "Bond",
                                    "Transparency", "Thin", "Envelope", "Postcard", "Auto"};
@@ -54,6 +57,8 @@ TEST(Ppd, PassesCupstestppd)
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find(": PASS"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("FAIL"), std::string::npos) << r.out;
+    // Sizes that claim the whole sheet as printable draw this warning.
+    EXPECT_EQ(r.out.find("Fullbleed"), std::string::npos) << r.out;
 }
 
 TEST_F(PpdHeader, DefaultsGiveTheRasterTheFilterReads)
@@ -73,15 +78,15 @@ TEST_F(PpdHeader, DefaultsGiveTheRasterTheFilterReads)
     EXPECT_EQ(h.MediaPosition, 250u);
     EXPECT_EQ(h.Duplex, CUPS_FALSE);
     EXPECT_EQ(h.Collate, CUPS_FALSE);
-    // A4, the whole sheet: the printer places the full bitmap itself.
+    // A4 less the engine's margins: the filter puts it back on the whole sheet.
     EXPECT_EQ(h.PageSize[0], 595u);
     EXPECT_EQ(h.PageSize[1], 842u);
-    EXPECT_EQ(h.ImagingBoundingBox[0], 0u);
-    EXPECT_EQ(h.ImagingBoundingBox[1], 0u);
-    EXPECT_EQ(h.ImagingBoundingBox[2], 595u);
-    EXPECT_EQ(h.ImagingBoundingBox[3], 842u);
-    EXPECT_EQ(h.cupsWidth, 4958u);
-    EXPECT_EQ(h.cupsHeight, 7017u);
+    EXPECT_EQ(h.ImagingBoundingBox[0], 12u);
+    EXPECT_EQ(h.ImagingBoundingBox[1], 12u);
+    EXPECT_EQ(h.ImagingBoundingBox[2], 583u);
+    EXPECT_EQ(h.ImagingBoundingBox[3], 830u);
+    EXPECT_EQ(h.cupsWidth, 4758u);
+    EXPECT_EQ(h.cupsHeight, 6817u);
 }
 
 TEST_F(PpdHeader, EverySettingLandsInItsField)
@@ -121,6 +126,14 @@ TEST_F(PpdHeader, EverySettingLandsInItsField)
 
     EXPECT_EQ(Header("Collate=True").Collate, CUPS_TRUE);
     EXPECT_EQ(Header("Collate=False").Collate, CUPS_FALSE);
+
+    // Photographs come as 8-bit gray, which the filter screens without
+    // reinforcing edges; text and graphics as the default's 24-bit RGB.
+    cups_page_header2_t photo = Header("PrintMode=Photo");
+    EXPECT_EQ(photo.cupsColorSpace, CUPS_CSPACE_SW);
+    EXPECT_EQ(photo.cupsBitsPerColor, 8u);
+    EXPECT_EQ(photo.cupsBitsPerPixel, 8u);
+    EXPECT_EQ(Header("PrintMode=TextGraphics").cupsBitsPerPixel, 24u);
 }
 
 TEST_F(PpdHeader, PaperSizesAreExactlyTheFiltersFormats)
@@ -137,9 +150,11 @@ TEST_F(PpdHeader, PaperSizesAreExactlyTheFiltersFormats)
         cups_page_header2_t h = Header(std::string("PageSize=") + found->name);
         EXPECT_EQ(h.PageSize[0], p.w) << found->name;
         EXPECT_EQ(h.PageSize[1], p.h) << found->name;
-        EXPECT_EQ(found->left + found->bottom, 0.0f) << found->name;
-        EXPECT_EQ(found->right, found->width) << found->name;
-        EXPECT_EQ(found->top, found->length) << found->name;
+        // The engine's margins, the same on every side of every size.
+        EXPECT_EQ(found->left, kMargin) << found->name;
+        EXPECT_EQ(found->bottom, kMargin) << found->name;
+        EXPECT_EQ(found->width - found->right, kMargin) << found->name;
+        EXPECT_EQ(found->length - found->top, kMargin) << found->name;
     }
 }
 

@@ -2,7 +2,10 @@
 // sent with lp, the printer stream captured by a file: device.
 #include <gtest/gtest.h>
 
+#include <cups/cups.h>
 #include <unistd.h>
+
+#include <map>
 
 #include "cups_sandbox.h"
 #include "decoded_stream.h"
@@ -77,6 +80,31 @@ bool PageLogTotal(const PrivateCupsd& cupsd, const std::string& job, unsigned pa
             return true;
     return false;
 }
+// The margins of the queue's media-col-default, as IPP clients read them
+// (hundredths of a millimetre), by member name.
+std::map<std::string, int> DefaultMediaMargins(const PrivateCupsd& cupsd)
+{
+    std::map<std::string, int> margins;
+    int port = atoi(cupsd.host.substr(cupsd.host.rfind(':') + 1).c_str());
+    http_t* http = httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 10000, nullptr);
+    if (!http)
+        return margins;
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    std::string uri = "ipp://" + cupsd.host + "/printers/quorin";
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "media-col-default");
+    ipp_t* response = cupsDoRequest(http, request, "/");
+    ipp_attribute_t* col = ippFindAttribute(response, "media-col-default", IPP_TAG_BEGIN_COLLECTION);
+    for (ipp_attribute_t* a = col ? ippFirstAttribute(ippGetCollection(col, 0)) : nullptr; a;
+         a = ippNextAttribute(ippGetCollection(col, 0))) {
+        std::string name = ippGetName(a);
+        if (name.find("-margin") != std::string::npos)
+            margins[name] = ippGetInteger(a, 0);
+    }
+    ippDelete(response);
+    httpClose(http);
+    return margins;
+}
 } // namespace
 
 TEST(Scheduler, PrintsPdfsThroughAQueueWithTheBuiltPpd)
@@ -93,6 +121,11 @@ TEST(Scheduler, PrintsPdfsThroughAQueueWithTheBuiltPpd)
     ProcessResult opts = RunClient(cupsd, QUORIN_LPOPTIONS, {"-p", "quorin", "-l"});
     EXPECT_NE(opts.out.find("Density/Print Density: 1 2 *3 4 5 6"), std::string::npos) << opts.out << opts.err;
     EXPECT_NE(opts.out.find("Duplex/2-Sided Printing: *None DuplexNoTumble DuplexTumble"), std::string::npos);
+    EXPECT_NE(opts.out.find("PrintMode/Print Mode: *TextGraphics Photo"), std::string::npos);
+    // Applications learn the unprintable edge from here: 12 points each side.
+    const std::map<std::string, int> margins = {{"media-bottom-margin", 423}, {"media-left-margin", 423},
+                                                {"media-right-margin", 423}, {"media-top-margin", 423}};
+    EXPECT_EQ(DefaultMediaMargins(cupsd), margins);
 
     PrintedJob plain = Print(cupsd, device, {"-t", "five pages", SamplePath("multipage.pdf")});
     ASSERT_FALSE(plain.number.empty());

@@ -7,20 +7,26 @@
 
 #include "test_pages.h"
 
-static void Usage()
+static void Usage(FILE* to)
 {
     fputs("usage: testpagegen OUTPUT.ras [--pages N] [--size WxH] [--dpi N] [--photo | --all-photo]\n"
           "                   [--duplex] [--tumble] [--copies N] [--collate] [--density N]\n"
           "                   [--bits 24|32|8|1] [--gray-k]\n"
           "Page k carries k bars at its top so that page order can be checked;\n"
           "--photo makes every second page photo-like, --all-photo every page.\n",
-          stderr);
+          to);
 }
 
 int main(int argc, char** argv)
 {
-    if (argc < 2) {
-        Usage();
+    for (int i = 1; i < argc; ++i)
+        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+            Usage(stdout);
+            return 0;
+        }
+    // An option in place of the output would become a file of that name.
+    if (argc < 2 || argv[1][0] == '-') {
+        Usage(stderr);
         return 2;
     }
     std::string out = argv[1];
@@ -30,7 +36,7 @@ int main(int argc, char** argv)
         std::string a = argv[i];
         auto next = [&]() -> const char* {
             if (i + 1 >= argc) {
-                Usage();
+                Usage(stderr);
                 exit(2);
             }
             return argv[++i];
@@ -39,7 +45,7 @@ int main(int argc, char** argv)
             pages = (unsigned)atoi(next());
         else if (a == "--size") {
             if (sscanf(next(), "%ux%u", &width, &height) != 2) {
-                Usage();
+                Usage(stderr);
                 return 2;
             }
         } else if (a == "--dpi")
@@ -63,7 +69,7 @@ int main(int argc, char** argv)
         else if (a == "--gray-k")
             grayK = true;
         else {
-            Usage();
+            Usage(stderr);
             return 2;
         }
     }
