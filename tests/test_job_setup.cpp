@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 
 #include "job_info.h"
 #include "job_memory.h"
 #include "job_setup.h"
+#include "filter_process.h"
 
 TEST(Str2Int, LeadingDigitsOnly)
 {
@@ -75,6 +77,48 @@ TEST(ThreadCount, FreeMemoryCanBeForcedForTests)
     EXPECT_EQ(getTotalSystemMemory(), 12345ull);
     unsetenv("QUORIN_TEST_FREE_MEMORY");
     EXPECT_GT(getTotalSystemMemory(), 0ull);
+}
+
+// The memory cgroup's room, from a cgroup tree laid out in a folder.
+TEST(ThreadCount, CgroupLimitsOfEveryLevelCount)
+{
+    struct File {
+        const char* path;
+        const char* text;
+    };
+    struct Case {
+        const char* what;
+        const char* procCgroup;
+        std::vector<File> files;
+        unsigned long long room;
+    } cases[] = {
+        {"v1: limit less use, dropping the inactive page cache", "12:cpu,memory:/a/b\n0::/\n",
+         {{"memory/a/b/memory.limit_in_bytes", "1000000000\n"},
+          {"memory/a/b/memory.usage_in_bytes", "600000000\n"},
+          {"memory/a/b/memory.stat", "cache 5\ntotal_inactive_file 100000000\n"},
+          {"memory/a/memory.limit_in_bytes", "9223372036854771712\n"}},
+         500000000ull},
+        {"v2: a parent's limit is tighter", "0::/svc/job\n",
+         {{"svc/job/memory.max", "max\n"},
+          {"svc/job/memory.current", "1000\n"},
+          {"svc/memory.max", "300000000\n"},
+          {"svc/memory.current", "250000000\n"}},
+         50000000ull},
+        {"v2 under unified, over its limit", "0::/s\n",
+         {{"unified/s/memory.max", "1000\n"}, {"unified/s/memory.current", "5000\n"}},
+         0ull},
+        {"no limit anywhere", "0::/s\n", {{"s/memory.max", "max\n"}}, ~0ull},
+    };
+    for (const Case& c : cases) {
+        std::string root = MakeTempDir("cgroup");
+        for (const File& f : c.files) {
+            std::string path = root + "/" + f.path;
+            ASSERT_EQ(system(("mkdir -p \"$(dirname '" + path + "')\"").c_str()), 0);
+            std::ofstream(path) << f.text;
+        }
+        std::ofstream(root + "/cgroup") << c.procCgroup;
+        EXPECT_EQ(CgroupMemoryHeadroom((root + "/cgroup").c_str(), root.c_str()), c.room) << c.what;
+    }
 }
 
 TEST(JobSlots, RingSetupLeavesEverySlotFree)

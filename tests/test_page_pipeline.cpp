@@ -164,3 +164,26 @@ TEST(PagePipeline, UnreadableInputIsReported)
         EXPECT_TRUE(r->out.empty());
     }
 }
+
+// Under an address-space limit every page still prints: pages wait for the
+// memory of earlier ones, also when a tiny first page made room for many.
+TEST(PagePipeline, AddressSpaceLimitStillPrintsEveryPage)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve far more address space than the limit";
+#endif
+    cups_page_header2_t a4 = MakePageHeader(2480, 3508); // A4 at 300 dpi
+    TestPage gray = MakeNumberedPage(a4, 1);
+    FillRect(&gray, 100, 1000, 2200, 2000, 128);
+    for (bool tinyFirst : {false, true}) {
+        std::vector<TestPage> pages;
+        if (tinyFirst)
+            pages.push_back(MakeNumberedPage(MakePageHeader(32, 32), 1));
+        pages.insert(pages.end(), 8, gray);
+        std::string raster = WriteJob(tinyFirst ? "aslimit-tiny" : "aslimit", pages);
+        ProcessResult r = RunProgram("/bin/sh", {"/bin/sh", "-c", "ulimit -v 90000 && exec \"$0\" 1 u t 1 '' \"$1\"",
+                                                 FilterPath(), raster});
+        EXPECT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
+        EXPECT_EQ(DecodeJob(r.out).pages.size(), pages.size()) << (tinyFirst ? "tiny first page" : "");
+    }
+}

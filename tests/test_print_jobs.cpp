@@ -158,6 +158,33 @@ TEST(PrintJobs, UnsetDensityIsScreenedNotSentAsGray)
     EXPECT_LT(share, 0.5);
 }
 
+// The enum-typed header fields can carry any value; 2 and up mean "on" and
+// must not stop the filter (the sanitizer build traps on loading them).
+TEST(PrintJobs, OutOfRangeHeaderValuesAreReadAsIntegers)
+{
+    cups_page_header2_t h = MakePageHeader(256, 256);
+    h.NumCopies = 2;
+    unsigned* fields[] = {reinterpret_cast<unsigned*>(&h.Duplex),       reinterpret_cast<unsigned*>(&h.Tumble),
+                          reinterpret_cast<unsigned*>(&h.Collate),      reinterpret_cast<unsigned*>(&h.Orientation),
+                          reinterpret_cast<unsigned*>(&h.CutMedia),     reinterpret_cast<unsigned*>(&h.Jog),
+                          reinterpret_cast<unsigned*>(&h.LeadingEdge),  reinterpret_cast<unsigned*>(&h.AdvanceMedia),
+                          reinterpret_cast<unsigned*>(&h.ManualFeed),   reinterpret_cast<unsigned*>(&h.MirrorPrint),
+                          reinterpret_cast<unsigned*>(&h.NegativePrint), reinterpret_cast<unsigned*>(&h.OutputFaceUp),
+                          reinterpret_cast<unsigned*>(&h.Separations),  reinterpret_cast<unsigned*>(&h.TraySwitch),
+                          reinterpret_cast<unsigned*>(&h.InsertSheet)};
+    for (unsigned* f : fields)
+        *f = 2;
+    TestPage p = MakeNumberedPage(h, 1);
+    std::string path = MakeTempDir("enums") + "/job.ras";
+    ASSERT_TRUE(WriteUncheckedRasterFile(path, {p}));
+    ProcessResult r = RunFilterOnFile(path);
+    ASSERT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
+    for (const char* line : {"DUPLEX=ON", "DUPLEXTYPE=CALENDAR", "ORIENTATION=LANDSCAPE", "COPIES=1"})
+        EXPECT_NE(r.out.find(std::string("@PJL SET ") + line + "\r\n"), std::string::npos) << line;
+    // Collated by the filter, duplex: the page and its blank back, twice.
+    EXPECT_EQ(PageOrder(r.out, 256), (std::vector<int>{0, 1, 0, 1}));
+}
+
 TEST(PrintJobs, JbigKitDecodesThePagesToo)
 {
     if (system("command -v jbgtopbm > /dev/null 2>&1") != 0)

@@ -164,6 +164,28 @@ TEST(SpoolJobs, CopiesFromEverySource)
     }
 }
 
+// Neither TMPDIR nor /tmp takes a spool file: the job ends before its
+// header instead of printing duplex pages in the wrong order.
+TEST(SpoolJobs, NoSpoolFolderEndsTheJobBeforeItStarts)
+{
+    std::string dir = MakeTempDir("nospool");
+    std::string raster = WriteJob(dir, 2, true, 1);
+    // A read-only /tmp in a mount namespace of its own (root only).
+    ProcessResult r = RunProgram("/usr/bin/unshare",
+                                 {"unshare", "-m", "/bin/sh", "-c",
+                                  "mount -t tmpfs -o ro tmpfs /tmp || exit 77; exec \"$0\" 1 u t 1 '' \"$1\"",
+                                  FilterPath(), raster},
+                                 {"TMPDIR=" + dir + "/missing"});
+    if (r.status == 77 || r.status == 127 || r.err.find("unshare: ") != std::string::npos)
+        GTEST_SKIP() << "no private mount namespace here: " << r.err.substr(0, 200);
+    EXPECT_EQ(r.status, 1);
+    std::vector<std::string> errors = ErrorLines(r.err);
+    ASSERT_EQ(errors.size(), 1u) << r.err.substr(r.err.size() > 2000 ? r.err.size() - 2000 : 0);
+    EXPECT_NE(errors[0].find(dir + "/missing (No such file or directory) or in /tmp (Read-only file system)"),
+              std::string::npos) << errors[0];
+    EXPECT_TRUE(r.out.empty());
+}
+
 TEST(SpoolJobs, TwoDuplexJobsAtOnceShareTmpdirButNotTheSpool)
 {
     std::string dir = MakeTempDir("twojobs");

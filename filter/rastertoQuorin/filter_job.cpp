@@ -273,18 +273,23 @@ BOOL WaitForEarlierPages(const JobInfo* slot)
     return TRUE;
 }
 
+// How an input failure's sentence ends: what reached the printer.
+const char* PrintedBefore(const FilterJob* job)
+{
+    return job->page ? "the pages before it were printed" : "nothing was printed";
+}
+
 void ReportHeaderEnd(const FilterJob* job, RasterHeaderResult r)
 {
     unsigned next = (unsigned)job->page + 1;
     if (r == RASTER_HEADER_CUT)
-        JobFail(JOB_FAILURE_INPUT, "The print data ended inside the header of page %u; the pages before it "
-                "were printed.", next);
+        JobFail(JOB_FAILURE_INPUT, "The print data ended inside the header of page %u; %s.", next,
+                PrintedBefore(job));
     else if (r == RASTER_HEADER_DAMAGED)
-        JobFail(JOB_FAILURE_INPUT, "The raster header of page %u is damaged; the pages before it were printed.",
-                next);
+        JobFail(JOB_FAILURE_INPUT, "The raster header of page %u is damaged; %s.", next, PrintedBefore(job));
     else if (r == RASTER_HEADER_READ_ERROR)
-        JobFail(JOB_FAILURE_INPUT, "The print data could not be read at page %u (%s); the pages before it were "
-                "printed.", next, strerror(job->input.readErrno));
+        JobFail(JOB_FAILURE_INPUT, "The print data could not be read at page %u (%s); %s.", next,
+                strerror(job->input.readErrno), PrintedBefore(job));
 }
 
 // Reads the slot's pixels. A page that finds no memory while earlier pages
@@ -303,13 +308,12 @@ BOOL ReadPage(FilterJob* job, JobInfo* slot)
         return FALSE;
     DbgMsg("GetCUPSPageData fail!");
     if (err.kind == PAGE_READ_CUT && job->input.readErrno)
-        JobFail(JOB_FAILURE_INPUT, "The print data could not be read inside page %u (%s); the pages before it "
-                "were printed.", pageNo, strerror(job->input.readErrno));
+        JobFail(JOB_FAILURE_INPUT, "The print data could not be read inside page %u (%s); %s.", pageNo,
+                strerror(job->input.readErrno), PrintedBefore(job));
     else if (err.kind == PAGE_READ_CUT)
-        JobFail(JOB_FAILURE_INPUT, "The print data ended inside page %u; the pages before it were printed.", pageNo);
+        JobFail(JOB_FAILURE_INPUT, "The print data ended inside page %u; %s.", pageNo, PrintedBefore(job));
     else
-        JobFail(JOB_FAILURE_INPUT, "Page %u cannot be printed (%s); the pages before it were printed.", pageNo,
-                err.reason);
+        JobFail(JOB_FAILURE_INPUT, "Page %u cannot be printed (%s); %s.", pageNo, err.reason, PrintedBefore(job));
     return FALSE;
 }
 
