@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "filter_process.h"
-#include "job_info.h"
+#include "job_flags.h"
 #include "pjl_job.h"
 #include "test_pages.h"
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "filter_process.h"
+#include "job_flags.h"
 #include "job_info.h"
 #include "spool_flush.h"
 #include "spool_store.h"

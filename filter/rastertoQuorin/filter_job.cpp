@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "job_flags.h"
 #include "job_setup.h"
 #include "page_pipeline.h"
 #include "pjl_job.h"

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "job_flags.h"
 #include "page_record.h"
 #include "velorin.h"
 #include "printer_output.h"

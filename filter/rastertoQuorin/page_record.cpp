@@ -140,8 +140,7 @@ BYTE* BuildPageRecord(JobInfo* lpJob, DWORD* recordLen)
     BYTE* bitmap = SlotBuffer(lpJob);
     DWORD width = lpJob->page_width, height = lpJob->page_height;
     // The coder reads height rows of width/8 bytes from the bitmap.
-    if (!bitmap || width == 0 || height == 0 || width % 8 != 0 ||
-        (unsigned long long)lpJob->linebyte * 8 < width) {
+    if (!bitmap || height == 0 || !PageIsOneBit(lpJob)) {
         DbgMsg("JbigThread::page %d has no one-bit bitmap (width %d, height %d, linebyte %d)",
                (int)lpJob->PageIndex, (int)width, (int)height, (int)lpJob->linebyte);
         return nullptr;

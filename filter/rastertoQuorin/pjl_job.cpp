@@ -6,7 +6,7 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "job_info.h"
+#include "job_flags.h"
 #include "printer_output.h"
 
 const char DrvCancelStr[] = "\x1b" "E" "\x1b%-12345X@PJL CANCEL\r\n@PJL EOJ\r\n\x1b%-12345X";

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <malloc.h>
 
+#include "job_flags.h"
+
 namespace {
 const DWORD vl_rRate = 30;
 const DWORD vl_gRate = 53;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "job_flags.h"
 #include "job_info.h"
 #include "page_pipeline.h"
 #include "page_record.h"

@@ -2,12 +2,6 @@
 
 #include <cstring>
 
-std::atomic<int> gMAX_THREAD{1};
-std::atomic<BOOL> gSaveToFile{FALSE};
-std::atomic<BOOL> gJbigThreadExit{FALSE};
-int gOutputSize = 0;
-std::atomic<BOOL> gJobCanceled{FALSE};
-
 void InitJobSlot(JobInfo* job, DWORD index)
 {
     job->PageIndex = index;
