@@ -44,14 +44,13 @@ void ProcessPageImage(JobInfo* lpJob)
         DoBorderQuality(lpJob);
     else
         ApplyHalftone(lpJob);
-    // The screen leaves 1 for light; the printer prints 1 as black. Gray and
-    // one-bit pages are inverted too, so they do not print as negatives.
-    if (PageIsOneBit(lpJob))
+    // The screen leaves 1 for light and the printer prints 1 as black: a
+    // screened page is inverted once, or left as it is for a negative.
+    const BOOL negative = h->cupsInteger[1] != 0 ? TRUE : FALSE;
+    if (PageIsOneBit(lpJob) != negative)
         DoNegative(lpJob, 0);
     if (h->cupsInteger[2] != 0)
         DoMirror(lpJob);
-    if (h->cupsInteger[1] != 0)
-        DoNegative(lpJob, 0);
 }
 
 void* ImageProcThread(void* param)
