@@ -13,6 +13,7 @@
 #include "filter_process.h"
 #include "job_flags.h"
 #include "job_info.h"
+#include "printer_stream.h"
 #include "spool_flush.h"
 #include "spool_store.h"
 
@@ -21,14 +22,13 @@ namespace {
 // field carries k, then compLen data bytes that also depend on k.
 std::string MakeRecord(DWORD k, DWORD compLen)
 {
-    std::string r(34 + compLen, '\0');
-    r[0] = 0x1B;
-    r[1] = 0x45;
-    r.replace(2, 4, "GDI", 4);
+    std::string r(PAGE_RECORD_PREFIX + compLen, '\0');
+    r.replace(0, PAGE_LEAD_IN_SIZE, PAGE_LEAD_IN);
+    r.replace(PAGE_LEAD_IN_SIZE + PH_IDF, 4, PAGE_HEADER_IDF, 4);
     for (int b = 0; b < 4; ++b)
-        r[6 + b] = (char)(k >> (8 * b));
+        r[PAGE_LEAD_IN_SIZE + PH_PAGE_WIDTH + b] = (char)(k >> (8 * b));
     for (DWORD i = 0; i < compLen; ++i)
-        r[34 + i] = (char)(k * 31 + i);
+        r[PAGE_RECORD_PREFIX + i] = (char)(k * 31 + i);
     return r;
 }
 

@@ -45,7 +45,7 @@ std::string Record(const Page& p)
     if (p.bits.empty()) {
         char h[PAGE_HEADER_SIZE];
         PJL_WritePageHeader(&slot, h, 2);
-        rec = std::string("\x1b" "E") + std::string(h, sizeof h) + "\xff\x02";
+        rec = PAGE_LEAD_IN + std::string(h, sizeof h) + JBIG_DATA_END;
     } else {
         BYTE* buf = static_cast<BYTE*>(malloc(p.bits.size()));
         memcpy(buf, p.bits.data(), p.bits.size());
@@ -68,7 +68,7 @@ std::string MakeStream(const std::vector<Page>& pages, std::vector<size_t>* reco
     memset(&t, 0, sizeof t);
     char block[PJL_BLOCK_SIZE], trailer[PJL_BLOCK_SIZE];
     int n = PJL_BuildStartJobBlock_Quorin(&h, "queue", "alice", "Report", "host", "1", FALSE, &t, 1, block);
-    std::string s = std::string(DrvCancelStr) + std::string(512, '\0') + std::string(block, (size_t)n);
+    std::string s = std::string(DrvCancelStr) + std::string(PJL_ZERO_RUN, '\0') + std::string(block, (size_t)n);
     s += "\x1b%-12345X@PJL SET PAGEPROTECT=AUTO\r\n";
     for (const Page& p : pages) {
         if (recordAt)

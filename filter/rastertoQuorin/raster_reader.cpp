@@ -123,8 +123,8 @@ BOOL GetCUPSPageData(JobInfo* lpJob, const char** reason)
         return FALSE;
     }
 
-    DWORD page_width = (h->cupsWidth + 31) & ~31u;
-    DWORD page_height = (h->cupsHeight + 31) & ~31u;
+    DWORD page_width = PadToPageAlign(h->cupsWidth);
+    DWORD page_height = PadToPageAlign(h->cupsHeight);
     DbgMsg("GetCUPSPageData::page_width = %d", (int)page_width);
     DbgMsg("GetCUPSPageData::page_height = %d", (int)page_height);
     lpJob->page_width = page_width;

@@ -49,8 +49,8 @@ BOOL PJL_SaveBlankPage(BYTE* jobID, DWORD page_index, cups_page_header2_t inhead
     strncpy(blank.jobID, reinterpret_cast<const char*>(jobID), JOB_ID_SIZE - 1);
     blank.inheader = inheader;
     blank.finish.store(SLOT_TAKEN, std::memory_order_relaxed);
-    blank.page_width = (inheader.cupsWidth + 31) & ~(DWORD)31;
-    blank.page_height = (inheader.cupsHeight + 31) & ~(DWORD)31;
+    blank.page_width = PadToPageAlign(inheader.cupsWidth);
+    blank.page_height = PadToPageAlign(inheader.cupsHeight);
     DbgMsg("PJL_SaveBlankPage::page_width = %d", (int)blank.page_width);
     DbgMsg("PJL_SaveBlankPage::page_height = %d", (int)blank.page_height);
     blank.linebyte = GetBMPBytesPerLine(1, (LONG)blank.page_width);
@@ -60,12 +60,10 @@ BOOL PJL_SaveBlankPage(BYTE* jobID, DWORD page_index, cups_page_header2_t inhead
 
     // ESC E, the page header, and SDNORM alone: a stripe with no coded data.
     char record[BLANK_RECORD_SIZE];
-    record[0] = 0x1B;
-    record[1] = 0x45;
-    PJL_WritePageHeader(&blank, record + 2, 2);
+    memcpy(record, PAGE_LEAD_IN, PAGE_LEAD_IN_SIZE);
+    PJL_WritePageHeader(&blank, record + PAGE_LEAD_IN_SIZE, 2);
     DbgMsg("PJL_SaveBlankPage::PJL_WritePageHeader");
-    record[34] = (char)0xFF;
-    record[35] = 0x02;
+    memcpy(record + PAGE_RECORD_PREFIX, JBIG_DATA_END, 2);
     DbgMsg("PJL_SaveBlankPage::Total pages %d", (int)SpoolPageCount());
     BOOL ok = SpoolAppend(record, BLANK_RECORD_SIZE);
     DbgMsg("PJL_SaveBlankPage::Out");
