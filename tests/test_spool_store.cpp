@@ -346,4 +346,14 @@ TEST_F(SpoolStore, BlankPageIsA36ByteRecordWithTheLastPagesGeometry)
     EXPECT_EQ((BYTE)blank[4 + 2 + 26], 1);               // tray
     EXPECT_EQ(blank.substr(4 + 34), std::string("\xFF\x02", 2));
     EXPECT_EQ(ReadBack(1), blank.substr(4));
+
+    // A page already padded keeps its size: not one stripe of 32 more.
+    h.cupsWidth = 2496;
+    h.cupsHeight = 3520;
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(PJL_SaveBlankPage(jobID, 2, h));
+    testing::internal::GetCapturedStderr();
+    std::string again = ReadBack(2);
+    EXPECT_EQ(LE32(again, 2 + 4), 2496u);
+    EXPECT_EQ(LE32(again, 2 + 8), 3520u);
 }
