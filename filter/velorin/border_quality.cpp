@@ -349,10 +349,7 @@ BOOL DoBorderQuality(JobInfo* lpJob)
     DWORD tick = GetTickCount();
     DbgMsg("DoBorderQuality In, imgWidth = %d, imgHeight = %d", (int)lpJob->page_width,
            (int)lpJob->page_height);
-    const cups_page_header2_t* h = &lpJob->inheader;
-    PageView page = SlotPage(lpJob);
-    BOOL rc = BorderQualityPage(&page, (LONG)h->cupsCompression, h->cupsInteger[0] != 0);
-    lpJob->linebyte = page.stride;
+    BOOL rc = ScreenSlotPage(lpJob, BorderQualityPage);
     DbgMsg("DoBorderQuality Out, using %f sec, rc = %d", (double)TickSeconds(tick), rc);
     return rc;
 }

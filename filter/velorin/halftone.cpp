@@ -152,9 +152,5 @@ BOOL HalftonePage(PageView* page, LONG nDensity, BOOL tonerSave)
 
 BOOL ApplyHalftone(JobInfo* lpJob)
 {
-    const cups_page_header2_t* h = &lpJob->inheader;
-    PageView page = SlotPage(lpJob);
-    BOOL rc = HalftonePage(&page, (LONG)h->cupsCompression, h->cupsInteger[0] != 0);
-    lpJob->linebyte = page.stride;
-    return rc;
+    return ScreenSlotPage(lpJob, HalftonePage);
 }

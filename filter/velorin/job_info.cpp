@@ -2,6 +2,15 @@
 
 #include <cstring>
 
+BOOL ScreenSlotPage(JobInfo* job, PageScreen screen)
+{
+    const cups_page_header2_t* h = &job->inheader;
+    PageView page = SlotPage(job);
+    BOOL rc = screen(&page, (LONG)h->cupsCompression, h->cupsInteger[0] != 0);
+    job->linebyte = page.stride;
+    return rc;
+}
+
 void InitJobSlot(JobInfo* job, DWORD index)
 {
     job->PageIndex = index;

@@ -49,10 +49,18 @@ inline PageView SlotPage(const JobInfo* job)
     return PageView{SlotBuffer(job), job->page_width, job->page_height, job->linebyte};
 }
 
+// A screen turns a gray page view into one bit a pixel in place and leaves
+// the one-bit line size in the view's stride (HalftonePage, BorderQualityPage).
+typedef BOOL (*PageScreen)(PageView* page, LONG nDensity, BOOL tonerSave);
+
+// Runs a screen on the slot's page with the page's density and toner saving,
+// and keeps the line size it leaves in linebyte: the one place where a slot's
+// page turns one-bit.
+BOOL ScreenSlotPage(JobInfo* job, PageScreen screen);
+
 // TRUE once the screen has made the slot's page one bit a pixel, in lines of
-// page_width / 8 bytes as the printer takes them. The screen says so by the
-// line size it leaves in linebyte; nothing else marks it. A page that is
-// still gray must never be compressed.
+// page_width / 8 bytes as the printer takes them. A page that is still gray
+// must never be compressed.
 inline BOOL PageIsOneBit(const JobInfo* job)
 {
     const DWORD w = job->page_width;
