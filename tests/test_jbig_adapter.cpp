@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -78,9 +79,9 @@ Bytes Compress(const Bitmap& b, long* times = nullptr)
 
 Bytes WithBIH(const Bitmap& b, const Bytes& data)
 {
-    Bytes bie(JBIG_BIH_SIZE);
+    Bytes bie(JBIG_BIH_SIZE + data.size());
     MakePageBIH(b.width, b.height, bie.data());
-    bie.insert(bie.end(), data.begin(), data.end());
+    std::copy(data.begin(), data.end(), bie.begin() + JBIG_BIH_SIZE);
     return bie;
 }
 

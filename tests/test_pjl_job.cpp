@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "filter_process.h"
-#include "job_info.h"
+#include "job_flags.h"
 #include "job_status.h"
 #include "pjl_job.h"
 #include "test_pages.h"
@@ -169,6 +169,25 @@ TEST(PjlJobHeader, LongValuesAreCutButEveryFixedLineStays)
     std::string title = Lines(Block(A4Header(), FALSE, accents.c_str()))[4].substr(13);
     EXPECT_EQ(title.size() % 2, 0u);
     EXPECT_EQ(title, accents.substr(0, title.size()));
+}
+
+TEST(PjlJobHeader, ValuesAsLongAsTheirShareKeepWholeAndNoMore)
+{
+    // Two long values split what the short ones leave; one of these lengths
+    // is exactly the share of each, with a remainder to hand out.
+    for (const char* user : {"u", "uu"}) {
+        for (size_t n = 100; n <= 240; ++n) {
+            std::string title(n, 'T'), printer(n, 'P');
+            std::vector<std::string> lines = Lines(Block(A4Header(), FALSE, title.c_str(), user, "h",
+                                                         printer.c_str(), "2"));
+            ASSERT_EQ(lines.size(), 29u) << n;
+            for (size_t i : {4, 7}) {
+                std::string value = lines[i].substr(13);
+                ASSERT_LE(value.size(), n) << n;
+                ASSERT_EQ(value, std::string(value.size(), i == 4 ? 'T' : 'P')) << user << " " << n;
+            }
+        }
+    }
 }
 
 TEST(PjlJobHeader, AlternativeBlockNamesTheJobByUserAndTitle)

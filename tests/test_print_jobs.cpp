@@ -7,6 +7,7 @@
 #include "decoded_job.h"
 #include "filter_process.h"
 #include "jbig_adapter.h"
+#include "printer_stream.h"
 #include "test_pages.h"
 
 namespace {
@@ -201,7 +202,7 @@ TEST(PrintJobs, JbigKitDecodesThePagesToo)
         MakePageBIH(info.width, info.height, bih);
         std::ofstream bie(dir + "/page.jbg", std::ios::binary);
         bie.write(reinterpret_cast<const char*>(bih), sizeof bih);
-        bie.write(r.out.data() + info.offset + 34, info.compsize);
+        bie.write(r.out.data() + info.offset + PAGE_RECORD_PREFIX, info.compsize);
     }
     ASSERT_EQ(system(("jbgtopbm " + dir + "/page.jbg " + dir + "/page.pbm").c_str()), 0);
     std::ifstream pbm(dir + "/page.pbm", std::ios::binary);

@@ -106,6 +106,7 @@ TEST(RasterReader, GrayAndBitLayoutsKeepWhiteWhite)
         for (unsigned bits : {8u, 1u}) {
             TestPage p = MakeWhitePage(MakePageHeader(40, 2, bits, cs));
             FillRect(&p, 8, 0, 8, 2, 0);
+            FillRect(&p, 19, 0, 1, 2, 0); // inside a byte: the bit order counts
             if (bits == 8)
                 FillRect(&p, 16, 0, 1, 2, 100);
             pages.push_back(p);
@@ -117,6 +118,8 @@ TEST(RasterReader, GrayAndBitLayoutsKeepWhiteWhite)
         EXPECT_EQ(f.Pixel(0, 0), 255) << i;
         EXPECT_EQ(f.Pixel(8, 1), 0) << i;
         EXPECT_EQ(f.Pixel(15, 0), 0) << i;
+        EXPECT_EQ(f.Pixel(19, 1), 0) << i;
+        EXPECT_EQ(f.Pixel(20, 1), 255) << i;
         EXPECT_EQ(f.Pixel(39, 0), 255) << i;
         if (pages[i].header.cupsBitsPerPixel == 8) {
             EXPECT_EQ(f.Pixel(16, 0), 100) << i;

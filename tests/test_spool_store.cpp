@@ -11,8 +11,10 @@
 #include <unistd.h>
 
 #include "filter_process.h"
+#include "job_flags.h"
 #include "job_info.h"
 #include "job_status.h"
+#include "printer_stream.h"
 #include "spool_flush.h"
 #include "spool_store.h"
 
@@ -21,14 +23,13 @@ namespace {
 // field carries k, then compLen data bytes that also depend on k.
 std::string MakeRecord(DWORD k, DWORD compLen)
 {
-    std::string r(34 + compLen, '\0');
-    r[0] = 0x1B;
-    r[1] = 0x45;
-    r.replace(2, 4, "GDI", 4);
+    std::string r(PAGE_RECORD_PREFIX + compLen, '\0');
+    r.replace(0, PAGE_LEAD_IN_SIZE, PAGE_LEAD_IN);
+    r.replace(PAGE_LEAD_IN_SIZE + PH_IDF, 4, PAGE_HEADER_IDF, 4);
     for (int b = 0; b < 4; ++b)
-        r[6 + b] = (char)(k >> (8 * b));
+        r[PAGE_LEAD_IN_SIZE + PH_PAGE_WIDTH + b] = (char)(k >> (8 * b));
     for (DWORD i = 0; i < compLen; ++i)
-        r[34 + i] = (char)(k * 31 + i);
+        r[PAGE_RECORD_PREFIX + i] = (char)(k * 31 + i);
     return r;
 }
 
@@ -356,4 +357,14 @@ TEST_F(SpoolStore, BlankPageIsA36ByteRecordWithTheLastPagesGeometry)
     EXPECT_EQ((BYTE)blank[4 + 2 + 26], 1);               // tray
     EXPECT_EQ(blank.substr(4 + 34), std::string("\xFF\x02", 2));
     EXPECT_EQ(ReadBack(1), blank.substr(4));
+
+    // A page already padded keeps its size: not one stripe of 32 more.
+    h.cupsWidth = 2496;
+    h.cupsHeight = 3520;
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(PJL_SaveBlankPage(jobID, 2, h));
+    testing::internal::GetCapturedStderr();
+    std::string again = ReadBack(2);
+    EXPECT_EQ(LE32(again, 2 + 4), 2496u);
+    EXPECT_EQ(LE32(again, 2 + 8), 3520u);
 }

@@ -45,7 +45,7 @@ std::string Record(const Page& p)
     if (p.bits.empty()) {
         char h[PAGE_HEADER_SIZE];
         PJL_WritePageHeader(&slot, h, 2);
-        rec = std::string("\x1b" "E") + std::string(h, sizeof h) + "\xff\x02";
+        rec = PAGE_LEAD_IN + std::string(h, sizeof h) + JBIG_DATA_END;
     } else {
         BYTE* buf = static_cast<BYTE*>(malloc(p.bits.size()));
         memcpy(buf, p.bits.data(), p.bits.size());
@@ -68,7 +68,7 @@ std::string MakeStream(const std::vector<Page>& pages, std::vector<size_t>* reco
     memset(&t, 0, sizeof t);
     char block[PJL_BLOCK_SIZE], trailer[PJL_BLOCK_SIZE];
     int n = PJL_BuildStartJobBlock_Quorin(&h, "queue", "alice", "Report", "host", "1", FALSE, &t, 1, block);
-    std::string s = std::string(DrvCancelStr) + std::string(512, '\0') + std::string(block, (size_t)n);
+    std::string s = std::string(DrvCancelStr) + std::string(PJL_ZERO_RUN, '\0') + std::string(block, (size_t)n);
     s += "\x1b%-12345X@PJL SET PAGEPROTECT=AUTO\r\n";
     for (const Page& p : pages) {
         if (recordAt)
@@ -152,10 +152,17 @@ TEST(StreamParser, RejectsCorruptedStreamsWithAClearMessage)
     zeroRun.erase(100, 1);
     std::string cancel = good;
     cancel[20] = 'X';
+    // The title's line made `chars` long, CR LF not counted.
+    auto titleLine = [&](size_t chars) {
+        std::string s = good;
+        s.replace(s.find("@PJL COMMENT Report\r\n"), 19, "@PJL COMMENT " + std::string(chars - 13, 'R'));
+        return s;
+    };
     const Case cases[] = {
         {"empty", "", "empty"},
         {"cancel prefix", cancel, "cancel prefix differs at byte 20"},
         {"zero run", zeroRun, "zero run is 511 bytes"},
+        {"long PJL line", titleLine(254), "PJL header line is 256 characters long"},
         {"truncated page", good.substr(0, at[0] + 100), "compsize"},
         {"truncated header", good.substr(0, at[1] + 20), "ends inside the page header"},
         {"no trailer", good.substr(0, trailerAt), "without the job trailer"},
@@ -175,6 +182,8 @@ TEST(StreamParser, RejectsCorruptedStreamsWithAClearMessage)
         ASSERT_EQ(r.problems.size(), 1u) << c.what; // the walk stops at the first violation
         EXPECT_NE(r.problems[0].find(c.message), std::string::npos) << c.what << ": " << r.problems[0];
     }
+    StreamReport longest;
+    EXPECT_TRUE(Parse(titleLine(253), &longest)) << (longest.problems.empty() ? "" : longest.problems[0]);
     // --keep-going lists each violation and still reaches the trailer.
     std::string two = patched(header + PH_BLACKDOTS, 1);
     PutLe32(&two, at[2] + 2 + PH_DATASIZE, 1);

@@ -7,6 +7,8 @@ extern "C" {
 #include <jbig.h>
 }
 
+static_assert(JBIG_PAGE_OPTIONS == JBG_TPBON, "pages are coded with typical prediction only");
+
 // Output sink shared with the callback. The encoder offers no way to stop
 // early, so once a piece does not fit, later pieces are only counted.
 unsigned char* g_OutputBuffer = nullptr;
@@ -47,7 +49,7 @@ long Tarsel_JBIGCompression(unsigned long width, unsigned long height, unsigned 
     unsigned char* planes[1] = {inbuf};
     jbg_enc_init(&enc, width, height, 1, planes, OutJBIGData, nullptr);
     jbg_enc_layers(&enc, 0);
-    jbg_enc_options(&enc, JBIG_PAGE_ORDER, JBG_TPBON, height, 0, 0);
+    jbg_enc_options(&enc, JBIG_PAGE_ORDER, JBIG_PAGE_OPTIONS, height, 0, 0);
     jbg_enc_out(&enc);
     jbg_enc_free(&enc);
 
@@ -79,25 +81,4 @@ int Tarsel_BIEDecoding(char* image, char* inBuf, unsigned long imageSize, unsign
     }
     jbg_dec_free(&dec);
     return result;
-}
-
-void MakePageBIH(unsigned long width, unsigned long height, unsigned char bih[JBIG_BIH_SIZE])
-{
-    auto put32 = [](unsigned char* p, unsigned long v) {
-        p[0] = (unsigned char)(v >> 24);
-        p[1] = (unsigned char)(v >> 16);
-        p[2] = (unsigned char)(v >> 8);
-        p[3] = (unsigned char)v;
-    };
-    bih[0] = 0; // DL
-    bih[1] = 0; // D
-    bih[2] = 1; // P
-    bih[3] = 0;
-    put32(bih + 4, width);
-    put32(bih + 8, height);
-    put32(bih + 12, height); // L0: one stripe
-    bih[16] = 0;             // MX
-    bih[17] = 0;             // MY
-    bih[18] = JBIG_PAGE_ORDER;
-    bih[19] = JBIG_PAGE_OPTIONS;
 }

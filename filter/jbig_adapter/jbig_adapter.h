@@ -6,11 +6,7 @@
 
 #include <cstddef>
 
-// The BIH the encoder emits (and the adapter drops) for these parameters.
-#define JBIG_BIH_SIZE 20
-// Order and options of every page; the job header names them too.
-#define JBIG_PAGE_ORDER 0x00
-#define JBIG_PAGE_OPTIONS 0x08
+#include "printer_stream.h"
 
 // Compresses a bitmap of height rows of width/8 bytes (MSB leftmost, 1 =
 // black) into outbuf, which holds outbufSize bytes. *TotalOutLen and
@@ -31,9 +27,5 @@ void OutJBIGData(unsigned char* start, size_t len, void* outBuf);
 // of the decoded page to image. Returns the JBIG-KIT result (0 = JBG_EOK).
 // Messages go to standard error: standard output carries the printer stream.
 int Tarsel_BIEDecoding(char* image, char* inBuf, unsigned long imageSize, unsigned long inBufLen);
-
-// Writes the BIH the adapter drops for a page of width x height pixels, so
-// that BIH + adapter output is a complete BIE.
-void MakePageBIH(unsigned long width, unsigned long height, unsigned char bih[JBIG_BIH_SIZE]);
 
 #endif

@@ -12,6 +12,7 @@
 #include <cups/ppd.h>
 
 #include "header_fields.h"
+#include "job_flags.h"
 #include "job_memory.h"
 #include "job_setup.h"
 #include "job_status.h"

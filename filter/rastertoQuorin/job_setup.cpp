@@ -5,6 +5,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include "job_flags.h"
 #include "job_info.h"
 
 int str2Int(const char* string)

@@ -3,41 +3,30 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "page_record.h"
-#include "velorin.h"
-#include "printer_output.h"
-#include "raster_reader.h"
+#include "job_flags.h"
 #include "job_memory.h"
 #include "job_status.h"
+#include "page_record.h"
+#include "printer_output.h"
+#include "raster_reader.h"
 #include "spool_store.h"
-
-namespace {
-// The density the printer description defaults to; a raster made without it
-// carries none.
-const unsigned kDefaultDensity = 3;
-} // namespace
+#include "velorin.h"
 
 void ProcessPageImage(JobInfo* lpJob)
 {
-    cups_page_header2_t* h = &lpJob->inheader;
-    // Density 0 would leave the page unscreened and send gray bytes as bits.
-    if ((int)h->cupsCompression < 1) {
-        DbgMsg("ImageProcThread::density %d not set, screening with %u", (int)h->cupsCompression,
-               kDefaultDensity);
-        h->cupsCompression = kDefaultDensity;
-    }
+    // The header's density was settled when main read it (NormalizeJobHeader).
+    const cups_page_header2_t* h = &lpJob->inheader;
     if (PageNeedsBorderQuality(h))
         DoBorderQuality(lpJob);
     else
         ApplyHalftone(lpJob);
-    // The screen leaves 1 for light; the printer prints 1 as black. Gray and
-    // one-bit pages are inverted too, so they do not print as negatives.
-    if (PageIsOneBit(lpJob))
+    // The screen leaves 1 for light and the printer prints 1 as black: a
+    // screened page is inverted once, or left as it is for a negative.
+    const BOOL negative = h->cupsInteger[1] != 0 ? TRUE : FALSE;
+    if (PageIsOneBit(lpJob) != negative)
         DoNegative(lpJob, 0);
     if (h->cupsInteger[2] != 0)
         DoMirror(lpJob);
-    if (h->cupsInteger[1] != 0)
-        DoNegative(lpJob, 0);
 }
 
 void* ImageProcThread(void* param)

@@ -22,11 +22,5 @@ void* JbigThread(void* param);
 // The image processing a worker runs on its slot (also usable inline).
 void ProcessPageImage(JobInfo* lpJob);
 
-// TRUE once the screen has turned the slot's page into one bit per pixel;
-// a page that is still gray must never be compressed.
-inline BOOL PageIsOneBit(const JobInfo* lpJob)
-{
-    return lpJob->page_width && lpJob->linebyte == lpJob->page_width / 8 ? TRUE : FALSE;
-}
 
 #endif

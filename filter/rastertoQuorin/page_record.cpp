@@ -70,7 +70,7 @@ BOOL PJL_WritePageHeader(JobInfo* lpJob, char* outbuf, DWORD CompressSize)
 {
     const cups_page_header2_t* h = &lpJob->inheader;
     BYTE* out = reinterpret_cast<BYTE*>(outbuf);
-    memcpy(out + PH_IDF, "GDI", 4);
+    memcpy(out + PH_IDF, PAGE_HEADER_IDF, sizeof PAGE_HEADER_IDF);
 
     DWORD datasize = lpJob->linebyte * lpJob->page_height;
     PutDword(out + PH_PAGE_WIDTH, lpJob->page_width);
@@ -98,11 +98,11 @@ BOOL PJL_WritePageHeader(JobInfo* lpJob, char* outbuf, DWORD CompressSize)
     out[PH_MEDIA_POSITION] = tray;
     DbgMsg("MediaPosition = %d", tray);
 
-    out[PH_OUTBIN] = 0;
-    out[PH_BITS] = 1;
-    out[PH_COLORS] = 1;
-    out[PH_COLORMODE] = 0;
-    out[PH_COMPMETHOD] = 1;
+    out[PH_OUTBIN] = PAGE_OUTBIN;
+    out[PH_BITS] = PAGE_BITS;
+    out[PH_COLORS] = PAGE_COLORS;
+    out[PH_COLORMODE] = PAGE_COLORMODE;
+    out[PH_COMPMETHOD] = PAGE_COMPMETHOD;
     return TRUE;
 }
 
@@ -140,8 +140,7 @@ BYTE* BuildPageRecord(JobInfo* lpJob, DWORD* recordLen)
     BYTE* bitmap = SlotBuffer(lpJob);
     DWORD width = lpJob->page_width, height = lpJob->page_height;
     // The coder reads height rows of width/8 bytes from the bitmap.
-    if (!bitmap || width == 0 || height == 0 || width % 8 != 0 ||
-        (unsigned long long)lpJob->linebyte * 8 < width) {
+    if (!bitmap || height == 0 || !PageIsOneBit(lpJob)) {
         DbgMsg("JbigThread::page %d has no one-bit bitmap (width %d, height %d, linebyte %d)",
                (int)lpJob->PageIndex, (int)width, (int)height, (int)lpJob->linebyte);
         return nullptr;
@@ -176,9 +175,8 @@ BYTE* BuildPageRecord(JobInfo* lpJob, DWORD* recordLen)
     outsize = (DWORD)CompressSize + PAGE_RECORD_PREFIX;
     DbgMsg("JbigThread::page data outsize = %d", (int)outsize);
 
-    outbuf[0] = 0x1B;
-    outbuf[1] = 0x45;
-    PJL_WritePageHeader(lpJob, reinterpret_cast<char*>(outbuf) + 2, (DWORD)CompressSize);
+    memcpy(outbuf, PAGE_LEAD_IN, PAGE_LEAD_IN_SIZE);
+    PJL_WritePageHeader(lpJob, reinterpret_cast<char*>(outbuf) + PAGE_LEAD_IN_SIZE, (DWORD)CompressSize);
     *recordLen = outsize;
     return outbuf;
 }

@@ -4,27 +4,7 @@
 #define QUORIN_PAGE_RECORD_H
 
 #include "job_info.h"
-
-#define PAGE_RECORD_PREFIX 34 // lead-in and PageHeader
-#define PAGE_HEADER_SIZE 32
-
-// Offsets of the PageHeader fields.
-enum {
-    PH_IDF = 0,
-    PH_PAGE_WIDTH = 4,
-    PH_PAGE_HEIGHT = 8,
-    PH_DATASIZE = 12,
-    PH_COMPSIZE = 16,
-    PH_BLACKDOTS = 20,
-    PH_PAPER_TYPE = 24,
-    PH_MEDIA_TYPE = 25,
-    PH_MEDIA_POSITION = 26,
-    PH_OUTBIN = 27,
-    PH_BITS = 28,
-    PH_COLORS = 29,
-    PH_COLORMODE = 30,
-    PH_COMPMETHOD = 31,
-};
+#include "printer_stream.h"
 
 // The printer's media codes.
 enum EngMediaType {

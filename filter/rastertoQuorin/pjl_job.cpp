@@ -6,15 +6,15 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "job_info.h"
 #include "header_fields.h"
+#include "job_flags.h"
 #include "job_setup.h"
 #include "job_status.h"
 #include "printer_output.h"
 
-const char DrvCancelStr[] = "\x1b" "E" "\x1b%-12345X@PJL CANCEL\r\n@PJL EOJ\r\n\x1b%-12345X";
-const char UELStr[] = "\x1b%-12345X";
-const char EndOfJobStr[] = "\x1b" "E" "\x1b%-12345X@PJL\r\n";
+const char DrvCancelStr[] = PJL_CANCEL_PREFIX;
+const char UELStr[] = PJL_UEL;
+const char EndOfJobStr[] = PJL_END_OF_JOB;
 
 namespace {
 
@@ -199,7 +199,7 @@ void AddSettings(Block* b, const cups_page_header2_t* h, const char* argvCopies,
     AddLine(b, "@PJL SET MARGINS=%s\r\n", "NORMAL");
     AddLine(b, "@PJL SET BIDICOMM=%s\r\n", "OFF");
     AddLine(b, "@PJL SET ORIENTATION=%s\r\n", HeaderValue(h->Orientation) ? "LANDSCAPE" : "PORTRAIT");
-    AddLine(b, "@PJL ENTER LANGUAGE=VLGDI\r\n");
+    AddLine(b, "%s\r\n", PJL_ENTER_LANGUAGE);
 }
 
 // Cancel prefix, zero run, then the block, each in one write.
@@ -234,7 +234,7 @@ int PJL_BuildStartJobBlock_Quorin(const cups_page_header2_t* inheader, const cha
     AddLine(&b, "@PJL COMMENT \r\n");
     AddLine(&b, "@PJL COMMENT %d/%d/%d\r\n", now->tm_year + 1900, now->tm_mon + 1, now->tm_mday);
     AddLine(&b, "@PJL COMMENT %d:%d:%d\r\n", now->tm_hour, now->tm_min, now->tm_sec);
-    AddLine(&b, "@PJL COMMENT JBIG,00,08\r\n");
+    AddLine(&b, "@PJL COMMENT JBIG,%02X,%02X\r\n", JBIG_PAGE_ORDER, JBIG_PAGE_OPTIONS);
     AddValueLine(&b, "@PJL COMMENT Copies,", argvCopies);
     AddLine(&b, "@PJL SET JOBNAME=\"CUPS\"\r\n");
     AddSettings(&b, inheader, argvCopies, bDriverDoCollate);
@@ -260,9 +260,7 @@ int PJL_BuildStartJobBlock(const cups_page_header2_t* inheader, const char* szUs
 
 int PJL_BuildCloseJobBlock(char* buf)
 {
-    int n = snprintf(buf, PJL_BLOCK_SIZE, "%s@PJL SET TIMEOUT=%d\r\n@PJL               EOJ\r\n%s",
-                     EndOfJobStr, 5, UELStr);
-    return n;
+    return snprintf(buf, PJL_BLOCK_SIZE, "%s", PJL_TRAILER);
 }
 
 void PJL_GetHostName(char hostName[PJL_HOSTNAME_SIZE])

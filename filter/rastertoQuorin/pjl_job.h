@@ -6,14 +6,10 @@
 #include <ctime>
 #include <cups/raster.h>
 
+#include "printer_stream.h"
 #include "velorin.h"
 
-#define PJL_LINE_SIZE 256     // a formatted line holds at most 255 characters
-#define PJL_BLOCK_SIZE 1024   // the header block holds at most 1023
 #define PJL_HOSTNAME_SIZE 64
-#define PJL_ZERO_RUN 512
-#define PJL_CANCEL_LEN 43
-#define PJL_TRAILER_LEN 70
 
 extern const char DrvCancelStr[];
 extern const char UELStr[];

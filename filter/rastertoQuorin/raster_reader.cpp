@@ -6,6 +6,7 @@
 #include <malloc.h>
 
 #include "header_fields.h"
+#include "job_flags.h"
 #include "job_status.h"
 #include "page_placement.h"
 
@@ -135,8 +136,8 @@ BOOL GetCUPSPageData(JobInfo* lpJob, PageReadError* error)
     }
 
     const PagePlacement at = PlacePageOnSheet(h);
-    DWORD page_width = (at.width + 31) & ~31u;
-    DWORD page_height = (at.height + 31) & ~31u;
+    DWORD page_width = PadToPageAlign(at.width);
+    DWORD page_height = PadToPageAlign(at.height);
     DbgMsg("GetCUPSPageData::page_width = %d", (int)page_width);
     DbgMsg("GetCUPSPageData::page_height = %d", (int)page_height);
     lpJob->page_width = page_width;

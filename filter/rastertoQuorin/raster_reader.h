@@ -3,10 +3,7 @@
 #define QUORIN_RASTER_READER_H
 
 #include "job_info.h"
-
-// The image processing keeps sizes in 16 bits: the padded page must fit.
-#define MAX_PAGE_WIDTH 32736
-#define MAX_PAGE_HEIGHT 65504
+#include "printer_stream.h"
 
 // NULL when the header describes a page this filter can read, otherwise a
 // sentence saying what is wrong with it.

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "job_flags.h"
 #include "job_info.h"
 #include "job_status.h"
 #include "page_placement.h"
@@ -54,8 +55,8 @@ BOOL PJL_SaveBlankPage(BYTE* jobID, DWORD page_index, cups_page_header2_t inhead
     blank.finish.store(SLOT_TAKEN, std::memory_order_relaxed);
     // The same sheet as the printed sides around it.
     const PagePlacement sheet = PlacePageOnSheet(&inheader);
-    blank.page_width = (sheet.width + 31) & ~(DWORD)31;
-    blank.page_height = (sheet.height + 31) & ~(DWORD)31;
+    blank.page_width = PadToPageAlign(sheet.width);
+    blank.page_height = PadToPageAlign(sheet.height);
     DbgMsg("PJL_SaveBlankPage::page_width = %d", (int)blank.page_width);
     DbgMsg("PJL_SaveBlankPage::page_height = %d", (int)blank.page_height);
     blank.linebyte = GetBMPBytesPerLine(1, (LONG)blank.page_width);
@@ -65,12 +66,10 @@ BOOL PJL_SaveBlankPage(BYTE* jobID, DWORD page_index, cups_page_header2_t inhead
 
     // ESC E, the page header, and SDNORM alone: a stripe with no coded data.
     char record[BLANK_RECORD_SIZE];
-    record[0] = 0x1B;
-    record[1] = 0x45;
-    PJL_WritePageHeader(&blank, record + 2, 2);
+    memcpy(record, PAGE_LEAD_IN, PAGE_LEAD_IN_SIZE);
+    PJL_WritePageHeader(&blank, record + PAGE_LEAD_IN_SIZE, 2);
     DbgMsg("PJL_SaveBlankPage::PJL_WritePageHeader");
-    record[34] = (char)0xFF;
-    record[35] = 0x02;
+    memcpy(record + PAGE_RECORD_PREFIX, JBIG_DATA_END, 2);
     DbgMsg("PJL_SaveBlankPage::Total pages %d", (int)SpoolPageCount());
     BOOL ok = SpoolAppend(record, BLANK_RECORD_SIZE);
     DbgMsg("PJL_SaveBlankPage::Out");

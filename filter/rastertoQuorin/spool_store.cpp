@@ -8,7 +8,7 @@
 #include <mutex>
 #include <unistd.h>
 
-#include "job_info.h"
+#include "job_flags.h"
 #include "job_status.h"
 #include "little_endian.h"
 

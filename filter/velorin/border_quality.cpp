@@ -1,5 +1,7 @@
 // Border quality: finds the dark side of light-to-dark edges with a 3 x 3 edge
 // filter and forces those pixels dark in the screened page.
+#include "border_quality.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -8,8 +10,7 @@
 #include "job_info.h"
 
 namespace {
-int FilterArray[9] = {2, 1, 2, 1, -12, 1, 2, 1, 2};
-const short ArrayWidth = 3;
+const int FilterArray[9] = {2, 1, 2, 1, -12, 1, 2, 1, 2};
 const WORD kFilterBits = 8;
 const int kLineartThreshold = 220;
 
@@ -18,9 +19,9 @@ const int kLineartThreshold = 220;
 const DWORD kMaxWidth16 = 32767;
 const DWORD kMaxHeight16 = 65534;
 
-bool Within16BitRange(const JobInfo* lpJob)
+bool Within16BitRange(const PageView* page)
 {
-    return lpJob->page_width <= kMaxWidth16 && lpJob->page_height <= kMaxHeight16;
+    return page->width <= kMaxWidth16 && page->height <= kMaxHeight16;
 }
 
 // ---- 3 x 3 filter ------------------------------------------------------
@@ -156,17 +157,17 @@ void LineartLine(const BYTE* gray, BYTE limit, DWORD linebytes, BYTE* __restrict
 }
 } // namespace
 
-WORD ApplyFilter3x3(JobInfo* lpJob, BYTE* lpbuf, WORD bits, int* filterArray, short filterArrayWidth)
+WORD FilterPage3x3(const PageView* page, WORD bits, const int* filterArray, short filterArrayWidth)
 {
     DWORD tick = GetTickCount();
-    const WORD width = (WORD)lpJob->page_width;
-    const WORD height = (WORD)lpJob->page_height;
+    const WORD width = (WORD)page->width;
+    const WORD height = (WORD)page->height;
     DbgMsg("ApplyFilter3x3 In, width = %d, height = %d, lines = %d, bits = %d, ArrayWidth = %d", width,
            height, height, bits, filterArrayWidth);
     // Only 3 x 3 kernels on one byte per pixel are supported; anything else
     // would read past the kernel or the lines.
-    if (bits != kFilterBits || filterArrayWidth != 3 || !filterArray || !lpbuf ||
-        !Within16BitRange(lpJob)) {
+    if (bits != kFilterBits || filterArrayWidth != 3 || !filterArray || !page->bits ||
+        !Within16BitRange(page) || page->stride < page->width) {
         DbgMsg("ApplyFilter3x3::Argument Incorrect");
         return 0;
     }
@@ -204,14 +205,15 @@ WORD ApplyFilter3x3(JobInfo* lpJob, BYTE* lpbuf, WORD bits, int* filterArray, sh
     DbgMsg("ApplyFilter3x3::HelfKeepMatrixLines = %d, lines = %d", HelfKeepMatrixLines, lines);
 
     const Kernel kernel = MakeKernel(filterArray, MatrixCount);
+    const DWORD stride = page->stride;
     void* cols = s_imgbuf; // 32-bit scratch first, where it is aligned
     BYTE* above = s_imgbuf + (DWORD)width * sizeof(int32_t); // unfiltered line y - 1
     BYTE* current = above + width;                            // unfiltered line y
     for (DWORD y = 0; y < height; ++y) {
-        BYTE* line = lpbuf + y * width;
+        BYTE* line = page->bits + (size_t)y * stride;
         memcpy(current, line, width);
         const BYTE* up = y == 0 ? current : above;
-        const BYTE* down = y + 1 < height ? line + width : current;
+        const BYTE* down = y + 1 < height ? line + stride : current;
         FilterLine(kernel, up, current, down, line, width, cols);
         std::swap(above, current);
     }
@@ -222,14 +224,14 @@ WORD ApplyFilter3x3(JobInfo* lpJob, BYTE* lpbuf, WORD bits, int* filterArray, sh
     return height;
 }
 
-void GrayToLineart(JobInfo* lpJob, BYTE* lpbuf, int threshold)
+void LineartPage(const PageView* page, int threshold)
 {
     DWORD tick = GetTickCount();
-    const WORD width = (WORD)lpJob->page_width;
-    const WORD high = (WORD)lpJob->page_height;
+    const WORD width = (WORD)page->width;
+    const WORD high = (WORD)page->height;
     const WORD linebytes = (WORD)(width / 8);
     DbgMsg("GrayToLineart In, threshold = %d", threshold);
-    if (!lpbuf || !Within16BitRange(lpJob)) {
+    if (!page->bits || !Within16BitRange(page) || page->stride < page->width) {
         DbgMsg("GrayToLineart::Argument Incorrect");
         return;
     }
@@ -240,8 +242,8 @@ void GrayToLineart(JobInfo* lpJob, BYTE* lpbuf, int threshold)
         return; // the mask area stays as it was
     // Pixels past the last whole byte of a line have no place in it.
     for (DWORD y = 0; y < high; ++y) {
-        const BYTE* gray = lpbuf + y * (DWORD)width;
-        BYTE* out = lpbuf + y * (DWORD)linebytes;
+        const BYTE* gray = page->bits + (size_t)y * page->stride;
+        BYTE* out = page->bits + (size_t)y * linebytes;
         if (threshold < 0)
             memset(out, 0xFF, linebytes);
         else if (threshold >= 255)
@@ -253,133 +255,101 @@ void GrayToLineart(JobInfo* lpJob, BYTE* lpbuf, int threshold)
     DbgMsg("GrayToLineart Out, Tick = %d", (int)(DWORD)(GetTickCount() - tick));
 }
 
-namespace {
-void LogMerge(DWORD BWlinebytes, DWORD page_height)
+BOOL BorderQualityPage(PageView* page, LONG nDensity, BOOL tonerSave)
 {
-    DbgMsg("DoBorderQuality::Merge Halftone and Filter");
-    DbgMsg("DoBorderQuality::BWlinebytes = %d", (int)BWlinebytes);
-    DbgMsg("DoBorderQuality::lpJob->page_height = %d", (int)page_height);
-    DbgMsg("DoBorderQuality::bufsize = %d", (int)(BWlinebytes * page_height));
-}
-
-// Screens the page (1 = light) and clears the bits of the edge mask, the
-// mask page having `maskStride` bytes a line.
-void MergeEdges(JobInfo* lpJob, const BYTE* maskPage, DWORD maskStride)
-{
-    const DWORD BWlinebytes = lpJob->page_width >> 3;
-    const DWORD page_height = lpJob->page_height;
-    LogMerge(BWlinebytes, page_height);
-    BYTE* page = SlotBuffer(lpJob);
-    // Line by line with each page's own stride; for widths that are multiples
-    // of 32 both strides equal BWlinebytes.
-    for (DWORD y = 0; y < page_height; ++y) {
-        BYTE* screened = page + (size_t)y * lpJob->linebyte;
-        const BYTE* mask = maskPage + (size_t)y * maskStride;
-        for (DWORD i = 0; i < BWlinebytes; ++i)
-            screened[i] &= (BYTE)~mask[i];
-    }
-}
-
-// The step as a sequence of whole-page passes over a working copy: filter,
-// line-art, halftone, merge. Used for pages whose lines are not laid out as
-// the streaming pass expects.
-BOOL BorderQualityByPages(JobInfo* lpJob)
-{
-    const DWORD width = lpJob->page_width;
-    const DWORD size = width * lpJob->page_height;
-    BYTE* lpbuf = static_cast<BYTE*>(malloc((size_t)size + 1));
-    if (!lpbuf)
+    if (!page->bits) {
+        DbgMsg("DoBorderQuality::no page");
         return FALSE;
-    DbgMsg("DoBorderQuality::Copy Image Data");
-    // Line by line at the page's own stride: shorter gray lines are not read
-    // past their end (the rest of the copy's line is white).
-    const BYTE* page = SlotBuffer(lpJob);
-    const DWORD stride = lpJob->linebyte;
-    const DWORD copied = std::min(width, stride);
-    for (DWORD y = 0; y < lpJob->page_height; ++y) {
-        memcpy(lpbuf + (size_t)y * width, page + (size_t)y * stride, copied);
-        memset(lpbuf + (size_t)y * width + copied, 255, width - copied);
     }
-    DbgMsg("DoBorderQuality::Apply Filter");
-    ApplyFilter3x3(lpJob, lpbuf, kFilterBits, FilterArray, ArrayWidth);
-    DbgMsg("DoBorderQuality::Convert to Lineart");
-    GrayToLineart(lpJob, lpbuf, kLineartThreshold);
-    // A failed halftone leaves the page gray: nothing to merge into.
-    if (ApplyHalftone(lpJob))
-        MergeEdges(lpJob, lpbuf, lpJob->page_width >> 3);
-    free(lpbuf);
-    return TRUE;
-}
-
-// The same result in one pass down the page with a few lines of memory: for
-// each line, filter it from the unfiltered lines around it, convert to
-// line-art, screen it and merge, writing the one-bit line over gray lines
-// that are no longer needed. A page-sized working copy would cost more in
-// page faults than all the arithmetic.
-BOOL BorderQualityStreaming(JobInfo* lpJob)
-{
-    const DWORD width = lpJob->page_width;
-    const DWORD height = lpJob->page_height;
+    if (!Within16BitRange(page)) {
+        DbgMsg("DoBorderQuality::page outside the range of the edge filter");
+        HalftonePage(page, nDensity, tonerSave);
+        return TRUE;
+    }
+    // One pass down the page with a few lines of memory: each line is
+    // filtered from the unfiltered lines around it, turned into line-art,
+    // screened and merged, and the one-bit line is written over gray lines
+    // that are no longer needed. A page-sized working copy would cost more
+    // in page faults than all the arithmetic.
+    const DWORD width = page->width;
+    const DWORD height = page->height;
+    const DWORD stride = page->stride;
     const DWORD BWlinebytes = width >> 3;
-    BYTE* work = static_cast<BYTE*>(malloc((size_t)width * (4 + sizeof(int32_t)) + BWlinebytes + 1));
+    // Gray lines shorter than the width are read as far as they go and seen
+    // white beyond.
+    const DWORD copied = std::min(width, stride);
+    BYTE* work = static_cast<BYTE*>(malloc((size_t)width * (5 + sizeof(int32_t)) + BWlinebytes + 1));
     if (!work)
         return FALSE;
-    void* cols = work;                               // filter scratch, aligned
-    BYTE* above = work + width * sizeof(int32_t);    // unfiltered line y - 1
-    BYTE* current = above + width;                   // unfiltered line y
-    BYTE* filtered = current + width;                // line y through the edge filter
-    BYTE* flags = filtered + width;                  // line-art comparison results
-    BYTE* edges = flags + width;                     // line-art of line y
+    void* cols = work;                            // filter scratch, aligned
+    BYTE* above = work + width * sizeof(int32_t); // unfiltered line y - 1
+    BYTE* current = above + width;                // unfiltered line y
+    BYTE* below = current + width;                // unfiltered line y + 1
+    BYTE* filtered = below + width;               // line y through the edge filter
+    BYTE* flags = filtered + width;               // line-art comparison results
+    BYTE* edges = flags + width;                  // line-art of line y
+    auto load = [&](DWORD y, BYTE* line) {
+        memcpy(line, page->bits + (size_t)y * stride, copied);
+        memset(line + copied, 255, width - copied);
+    };
 
     DbgMsg("DoBorderQuality::Apply Filter");
     const Kernel kernel = MakeKernel(FilterArray, 1);
     DbgMsg("DoBorderQuality::Convert to Lineart");
     HalftoneScreen hs;
-    if (HalftoneBegin(lpJob, &hs)) {
-        LogMerge(BWlinebytes, height);
-        BYTE* page = SlotBuffer(lpJob);
+    if (HalftoneBegin(page, nDensity, tonerSave, &hs)) {
+        DbgMsg("DoBorderQuality::Merge Halftone and Filter");
+        DbgMsg("DoBorderQuality::BWlinebytes = %d", (int)BWlinebytes);
+        DbgMsg("DoBorderQuality::lpJob->page_height = %d", (int)height);
+        DbgMsg("DoBorderQuality::bufsize = %d", (int)(BWlinebytes * height));
+        if (height > 0)
+            load(0, current);
         for (DWORD y = 0; y < height; ++y) {
-            BYTE* line = page + (size_t)y * width;
-            memcpy(current, line, width);
+            // Gray line y + 1 is set aside before one-bit line y may cover it.
             const BYTE* up = y == 0 ? current : above;
-            const BYTE* down = y + 1 < height ? line + width : current;
+            const BYTE* down = current;
+            if (y + 1 < height) {
+                load(y + 1, below);
+                down = below;
+            }
             FilterLine(kernel, up, current, down, filtered, width, cols);
             LineartLine(filtered, (BYTE)kLineartThreshold, BWlinebytes, flags, edges);
-            // One-bit lines 0..y cover only gray lines 0..y, and lines y - 1
-            // and y are kept aside, so every gray line still to be read is intact.
-            BYTE* out = page + (size_t)y * hs.linebyteHft;
-            HalftoneLine(&hs, y, current, out);
+            // One-bit lines 0..y - 1 end before gray line y starts (their
+            // lines are not longer), so line y is screened where it lies.
+            BYTE* out = page->bits + (size_t)y * hs.linebyteHft;
+            HalftoneLine(&hs, y, page->bits + (size_t)y * stride, out);
             for (DWORD i = 0; i < BWlinebytes; ++i)
                 out[i] &= (BYTE)~edges[i];
-            std::swap(above, current);
+            BYTE* spare = above;
+            above = current;
+            current = below;
+            below = spare;
         }
-        HalftoneEnd(lpJob, &hs, TRUE);
+        HalftoneEnd(page, &hs, TRUE);
     }
     free(work);
     return TRUE;
 }
-} // namespace
+
+WORD ApplyFilter3x3(JobInfo* lpJob, BYTE* lpbuf, WORD bits, int* filterArray, short filterArrayWidth)
+{
+    // The caller's buffer holds the page at page_width bytes a line.
+    const PageView page{lpbuf, lpJob->page_width, lpJob->page_height, lpJob->page_width};
+    return FilterPage3x3(&page, bits, filterArray, filterArrayWidth);
+}
+
+void GrayToLineart(JobInfo* lpJob, BYTE* lpbuf, int threshold)
+{
+    const PageView page{lpbuf, lpJob->page_width, lpJob->page_height, lpJob->page_width};
+    LineartPage(&page, threshold);
+}
 
 BOOL DoBorderQuality(JobInfo* lpJob)
 {
     DWORD tick = GetTickCount();
-    BOOL rc = FALSE;
-    const DWORD page_width = lpJob->page_width;
-    const DWORD page_height = lpJob->page_height;
-    DbgMsg("DoBorderQuality In, imgWidth = %d, imgHeight = %d", (int)page_width, (int)page_height);
-
-    if (!SlotBuffer(lpJob)) {
-        DbgMsg("DoBorderQuality::no page");
-    } else if (!Within16BitRange(lpJob)) {
-        // Too large for the edge filter: screen without reinforcing edges.
-        DbgMsg("DoBorderQuality::page outside the range of the edge filter");
-        ApplyHalftone(lpJob);
-        rc = TRUE;
-    } else if (lpJob->linebyte == page_width && page_width % 32 == 0) {
-        rc = BorderQualityStreaming(lpJob);
-    } else {
-        rc = BorderQualityByPages(lpJob);
-    }
+    DbgMsg("DoBorderQuality In, imgWidth = %d, imgHeight = %d", (int)lpJob->page_width,
+           (int)lpJob->page_height);
+    BOOL rc = ScreenSlotPage(lpJob, BorderQualityPage);
     DbgMsg("DoBorderQuality Out, using %f sec, rc = %d", (double)TickSeconds(tick), rc);
     return rc;
 }

@@ -58,15 +58,14 @@ BOOL BuildToneCurve(int select, BYTE* gammatbl)
     return TRUE;
 }
 
-BOOL HalftoneBegin(JobInfo* lpJob, HalftoneScreen* hs)
+BOOL HalftoneBegin(const PageView* page, LONG nDensity, BOOL tonerSave, HalftoneScreen* hs)
 {
     memset(hs, 0, sizeof *hs);
     hs->tick = GetTickCount();
-    const BYTE* lpbuf = SlotBuffer(lpJob);
-    const DWORD page_width = lpJob->page_width;
-    hs->page_height = lpJob->page_height;
-    hs->linebyte = lpJob->linebyte;
-    const LONG nDensity = (LONG)lpJob->inheader.cupsCompression;
+    const BYTE* lpbuf = page->bits;
+    const DWORD page_width = page->width;
+    hs->page_height = page->height;
+    hs->linebyte = page->stride;
     // Widths whose line size does not fit the 16-bit result come back short.
     hs->linebyteHft = page_width <= 0x7FFFFFF8u ? GetBMPBytesPerLine(1, (LONG)page_width) : 0;
     DbgMsg("ApplyHalftone In");
@@ -78,11 +77,11 @@ BOOL HalftoneBegin(JobInfo* lpJob, HalftoneScreen* hs)
     // Densities below 1 are refused like 0; toner saving does not rescue them.
     if (!lpbuf || hs->linebyte == 0 || !sizeOk || hs->page_height == 0 || nDensity < 1) {
         DbgMsg("ApplyHalftone::Argument Incorrect");
-        HalftoneEnd(lpJob, hs, FALSE);
+        HalftoneEnd(nullptr, hs, FALSE);
         return FALSE;
     }
 
-    const int select = lpJob->inheader.cupsInteger[0] != 0 ? kTonerSaveCurve
+    const int select = tonerSave ? kTonerSaveCurve
                                                            : (int)std::min<LONG>(nDensity, kMaxDensity);
     DbgMsg("ApplyHalftone::Calculate Brightness & Gamma Start");
     DbgMsg("ApplyHalftone::brightness = %d", brightness);
@@ -99,7 +98,7 @@ BOOL HalftoneBegin(JobInfo* lpJob, HalftoneScreen* hs)
     hs->scratch = static_cast<BYTE*>(malloc(hs->pixels));
     if (!hs->thresholds || !hs->scratch) {
         DbgMsg("ApplyHalftone::Halftone_tbl is NULL");
-        HalftoneEnd(lpJob, hs, FALSE);
+        HalftoneEnd(nullptr, hs, FALSE);
         return FALSE;
     }
     // A gray value of 0 stays dark even where the curve takes the threshold
@@ -124,11 +123,11 @@ void HalftoneLine(const HalftoneScreen* hs, DWORD y, const BYTE* gray, BYTE* out
     ScreenLine(gray, hs->thresholds + row * DX_CLUSTER, hs->pixels, hs->scratch, out, hs->linebyteHft);
 }
 
-void HalftoneEnd(JobInfo* lpJob, HalftoneScreen* hs, BOOL rc)
+void HalftoneEnd(PageView* page, HalftoneScreen* hs, BOOL rc)
 {
     if (rc) {
         DbgMsg("ApplyHalftone::Apply Halftone Finish");
-        lpJob->linebyte = hs->linebyteHft;
+        page->stride = hs->linebyteHft;
     }
     free(hs->scratch);
     free(hs->thresholds);
@@ -137,16 +136,21 @@ void HalftoneEnd(JobInfo* lpJob, HalftoneScreen* hs, BOOL rc)
     DbgMsg("ApplyHalftone:: Out, Tick = %d", (int)(DWORD)(GetTickCount() - hs->tick));
 }
 
-BOOL ApplyHalftone(JobInfo* lpJob)
+BOOL HalftonePage(PageView* page, LONG nDensity, BOOL tonerSave)
 {
     HalftoneScreen hs;
-    if (!HalftoneBegin(lpJob, &hs))
+    if (!HalftoneBegin(page, nDensity, tonerSave, &hs))
         return FALSE;
     // One-bit line y lands on gray lines 0..y, which are read already, so the
     // page is screened in place: no second page buffer to fault in.
-    BYTE* lpbuf = SlotBuffer(lpJob);
+    BYTE* lpbuf = page->bits;
     for (DWORD y = 0; y < hs.page_height; ++y)
         HalftoneLine(&hs, y, lpbuf + (size_t)y * hs.linebyte, lpbuf + (size_t)y * hs.linebyteHft);
-    HalftoneEnd(lpJob, &hs, TRUE);
+    HalftoneEnd(page, &hs, TRUE);
     return TRUE;
+}
+
+BOOL ApplyHalftone(JobInfo* lpJob)
+{
+    return ScreenSlotPage(lpJob, HalftonePage);
 }

@@ -1,4 +1,6 @@
 // In-place inversion and left-right mirroring of a one-bit page.
+#include "negative_mirror.h"
+
 #include "job_info.h"
 
 namespace {
@@ -10,23 +12,20 @@ void InvertBytes(BYTE* __restrict p, size_t len)
 }
 } // namespace
 
-void DoNegative(JobInfo* lpJob, int InvertHalfImage)
+DWORD InvertedBytes(const PageView* page, BOOL firstHalf)
 {
-    DWORD tick = GetTickCount();
-    DWORD len = lpJob->linebyte * lpJob->page_height;
-    if (InvertHalfImage != 0)
-        len = len / 2;
-    DbgMsg("DoNegative In, len = %d", (int)len);
-    BYTE* lpbuf = SlotBuffer(lpJob);
-    if (lpbuf)
-        InvertBytes(lpbuf, len);
-    DbgMsg("DoNegative Out, using %f sec, rc = %d", (double)TickSeconds(tick), 1);
+    DWORD len = page->stride * page->height;
+    return firstHalf ? len / 2 : len;
 }
 
-void DoMirror(JobInfo* lpJob)
+void InvertPage(const PageView* page, BOOL firstHalf)
 {
-    DWORD tick = GetTickCount();
-    DbgMsg("DoMirror In");
+    if (page->bits)
+        InvertBytes(page->bits, InvertedBytes(page, firstHalf));
+}
+
+void MirrorPage(const PageView* page)
+{
     BYTE BitsList[256];
     for (int i = 0; i < 256; ++i) {
         BYTE r = 0;
@@ -35,23 +34,39 @@ void DoMirror(JobInfo* lpJob)
                 r |= (BYTE)(0x80 >> b);
         BitsList[i] = r;
     }
-    BYTE* lpbuf = SlotBuffer(lpJob);
-    const DWORD linebyte = lpJob->linebyte;
-    if (lpbuf && linebyte > 0) {
-        // Reversing the bytes and reversing each byte's bits are done in one
-        // sweep from both ends; the middle byte of an odd line stays put.
-        for (DWORD y = 0; y < lpJob->page_height; ++y) {
-            BYTE* line = lpbuf + y * linebyte;
-            DWORD i = 0, j = linebyte - 1;
-            for (; i < j; ++i, --j) {
-                BYTE left = line[i];
-                line[i] = BitsList[line[j]];
-                line[j] = BitsList[left];
-            }
-            if (i == j)
-                line[i] = BitsList[line[i]];
+    const DWORD linebyte = page->stride;
+    if (!page->bits || linebyte == 0)
+        return;
+    // Reversing the bytes and reversing each byte's bits are done in one
+    // sweep from both ends; the middle byte of an odd line stays put.
+    for (DWORD y = 0; y < page->height; ++y) {
+        BYTE* line = page->bits + (size_t)y * linebyte;
+        DWORD i = 0, j = linebyte - 1;
+        for (; i < j; ++i, --j) {
+            BYTE left = line[i];
+            line[i] = BitsList[line[j]];
+            line[j] = BitsList[left];
         }
+        if (i == j)
+            line[i] = BitsList[line[i]];
     }
+}
+
+void DoNegative(JobInfo* lpJob, int InvertHalfImage)
+{
+    DWORD tick = GetTickCount();
+    const PageView page = SlotPage(lpJob);
+    DbgMsg("DoNegative In, len = %d", (int)InvertedBytes(&page, InvertHalfImage != 0));
+    InvertPage(&page, InvertHalfImage != 0);
+    DbgMsg("DoNegative Out, using %f sec, rc = %d", (double)TickSeconds(tick), 1);
+}
+
+void DoMirror(JobInfo* lpJob)
+{
+    DWORD tick = GetTickCount();
+    DbgMsg("DoMirror In");
+    const PageView page = SlotPage(lpJob);
+    MirrorPage(&page);
     DbgMsg("DoMirror Out, using %f sec, rc = %d", (double)TickSeconds(tick), 1);
 }
 

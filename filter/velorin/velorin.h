@@ -68,7 +68,9 @@ inline float TickSeconds(DWORD startTick)
     return (float)(DWORD)(GetTickCount() - startTick) / 1000.0f;
 }
 
-// ---- Image processing (on one page slot) -------------------------------
+// ---- Image processing on a page slot -----------------------------------
+// Thin adapters over the kernels on a page view (halftone.h,
+// border_quality.h, negative_mirror.h); the slot record is job_info.h.
 struct JobInfo;
 
 BOOL ApplyHalftone(JobInfo* lpJob);

@@ -8,25 +8,26 @@ extern "C" {
 #include <jbig.h>
 }
 
+#include "printer_stream.h"
+
 namespace {
 
-const char kCancel[] = "\x1b" "E" "\x1b%-12345X@PJL CANCEL\r\n@PJL EOJ\r\n\x1b%-12345X";
-const char kUel[] = "\x1b%-12345X";
-const char kTrailer[] = "\x1b" "E" "\x1b%-12345X@PJL\r\n@PJL SET TIMEOUT=5\r\n@PJL               EOJ\r\n"
-                        "\x1b%-12345X";
-const char kRecordStart[] = "\x1b" "EGDI"; // and a 0x00: the page header's idf
-const char kEnterLanguage[] = "@PJL ENTER LANGUAGE=VLGDI";
-const size_t kCancelLen = sizeof kCancel - 1;
+const char kCancel[] = PJL_CANCEL_PREFIX;
+const char kUel[] = PJL_UEL;
+const char kTrailer[] = PJL_TRAILER;
+const char kRecordStart[] = PAGE_LEAD_IN PAGE_HEADER_IDF; // and a 0x00: the page header's idf
+const char kEnterLanguage[] = PJL_ENTER_LANGUAGE;
+const size_t kCancelLen = PJL_CANCEL_LEN;
 const size_t kUelLen = sizeof kUel - 1;
-const size_t kTrailerLen = sizeof kTrailer - 1;
+const size_t kTrailerLen = PJL_TRAILER_LEN;
 const size_t kRecordStartLen = sizeof kRecordStart; // NUL included
-const size_t kTrailerLead = 2 + kUelLen;            // ESC E UEL: the trailer, not a page
-const size_t kZeroRun = 512;
-const size_t kMaxLine = 255;
-const size_t kMaxBlock = 1023;
+const size_t kTrailerLead = PAGE_LEAD_IN_SIZE + kUelLen; // ESC E UEL: the trailer, not a page
+const size_t kZeroRun = PJL_ZERO_RUN;
+const size_t kMaxLine = PJL_LINE_SIZE - 1;
+const size_t kMaxBlock = PJL_BLOCK_SIZE - 1;
 // Past this the header block is not PJL any more; stop looking for its end.
 const size_t kHeaderSearchLimit = 64 * 1024;
-const size_t kRecordPrefix = 34;
+const size_t kRecordPrefix = PAGE_RECORD_PREFIX;
 
 uint32_t Le32(const uint8_t* p)
 {
@@ -41,8 +42,8 @@ bool StartsWith(const uint8_t* d, size_t n, size_t pos, const char* s, size_t le
 // Position of the first record or trailer at or after from; n if none.
 size_t FindNextFrame(const uint8_t* d, size_t n, size_t from)
 {
-    for (size_t p = from; p + 2 <= n; ++p) {
-        if (d[p] != 0x1B || d[p + 1] != 'E')
+    for (size_t p = from; p + PAGE_LEAD_IN_SIZE <= n; ++p) {
+        if (memcmp(d + p, PAGE_LEAD_IN, PAGE_LEAD_IN_SIZE) != 0)
             continue;
         // A JCL text may itself reset the printer and send a UEL: only the
         // whole trailer ends it.
@@ -57,18 +58,13 @@ size_t FindNextFrame(const uint8_t* d, size_t n, size_t from)
 bool DecodeAndUse(const uint8_t* data, size_t len, uint32_t width, uint32_t height, std::string* why,
                   const std::function<void(const uint8_t*)>& use)
 {
-    if (width == 0 || height == 0 || width % 8 != 0 || width > kMaxPageWidth || height > kMaxPageHeight) {
+    if (width == 0 || height == 0 || width % 8 != 0 || width > MAX_PAGE_WIDTH || height > MAX_PAGE_HEIGHT) {
         *why = "page size out of range";
         return false;
     }
-    // The BIH the filter dropped: one plane, one stripe, order 0, TPBON.
-    uint8_t bih[20] = {0, 0, 1, 0};
-    for (int i = 0; i < 4; ++i) {
-        bih[4 + i] = (uint8_t)(width >> (24 - 8 * i));
-        bih[8 + i] = (uint8_t)(height >> (24 - 8 * i));
-        bih[12 + i] = (uint8_t)(height >> (24 - 8 * i));
-    }
-    bih[19] = JBG_TPBON;
+    // The BIH the filter dropped.
+    uint8_t bih[JBIG_BIH_SIZE];
+    MakePageBIH(width, height, bih);
 
     struct jbg_dec_state dec;
     jbg_dec_init(&dec);
@@ -223,9 +219,11 @@ void CheckPage(Walker* w, StreamPage* pg, const uint8_t* data)
 {
     const size_t at = pg->offset;
     const unsigned num = pg->number;
-    if (pg->bits != 1 || pg->colors != 1 || pg->colorMode != 0 || pg->compMethod != 1 || pg->outBin != 0) {
-        w->Report(false, at, "page %u: Bits %u, Colors %u, ColorMode %u, CompMethod %u, OutBin %u (expected 1, 1, 0, 1, 0)",
-                  num, pg->bits, pg->colors, pg->colorMode, pg->compMethod, pg->outBin);
+    if (pg->bits != PAGE_BITS || pg->colors != PAGE_COLORS || pg->colorMode != PAGE_COLORMODE ||
+        pg->compMethod != PAGE_COMPMETHOD || pg->outBin != PAGE_OUTBIN) {
+        w->Report(false, at, "page %u: Bits %u, Colors %u, ColorMode %u, CompMethod %u, OutBin %u (expected %d, %d, %d, %d, %d)",
+                  num, pg->bits, pg->colors, pg->colorMode, pg->compMethod, pg->outBin, PAGE_BITS, PAGE_COLORS,
+                  PAGE_COLORMODE, PAGE_COMPMETHOD, PAGE_OUTBIN);
         if (w->stop)
             return;
     }
@@ -233,14 +231,14 @@ void CheckPage(Walker* w, StreamPage* pg, const uint8_t* data)
         w->Report(false, at, "page %u: empty page (%u x %u pixels)", num, pg->width, pg->height);
         return;
     }
-    if (pg->width > kMaxPageWidth || pg->height > kMaxPageHeight) {
+    if (pg->width > MAX_PAGE_WIDTH || pg->height > MAX_PAGE_HEIGHT) {
         w->Report(false, at, "page %u: %u x %u pixels is beyond any page this printer takes (at most %u x %u); not decoded",
-                  num, pg->width, pg->height, (unsigned)kMaxPageWidth, (unsigned)kMaxPageHeight);
+                  num, pg->width, pg->height, (unsigned)MAX_PAGE_WIDTH, (unsigned)MAX_PAGE_HEIGHT);
         return;
     }
-    if (pg->width % 32 != 0 || pg->height % 32 != 0) {
-        w->Report(false, at, "page %u: %u x %u pixels is not a multiple of 32 in both directions", num, pg->width,
-                  pg->height);
+    if (pg->width % PAGE_ALIGN != 0 || pg->height % PAGE_ALIGN != 0) {
+        w->Report(false, at, "page %u: %u x %u pixels is not a multiple of %d in both directions", num, pg->width,
+                  pg->height, PAGE_ALIGN);
         if (w->stop)
             return;
     }
@@ -251,7 +249,7 @@ void CheckPage(Walker* w, StreamPage* pg, const uint8_t* data)
         if (w->stop)
             return;
     }
-    if (pg->compsize < 2 || data[pg->compsize - 2] != 0xFF || data[pg->compsize - 1] != 0x02) {
+    if (pg->compsize < 2 || memcmp(data + pg->compsize - 2, JBIG_DATA_END, 2) != 0) {
         w->Report(false, at + kRecordPrefix, "page %u: the JBIG data does not end with 0xFF 0x02", num);
         return;
     }
@@ -297,20 +295,20 @@ void ReadRecords(Walker* w)
                       w->n - at, kRecordPrefix);
             return;
         }
-        const uint8_t* h = w->d + at + 2;
-        pg.width = Le32(h + 4);
-        pg.height = Le32(h + 8);
-        pg.datasize = Le32(h + 12);
-        pg.compsize = Le32(h + 16);
-        pg.blackDots = Le32(h + 20);
-        pg.paper = h[24];
-        pg.media = h[25];
-        pg.tray = h[26];
-        pg.outBin = h[27];
-        pg.bits = h[28];
-        pg.colors = h[29];
-        pg.colorMode = h[30];
-        pg.compMethod = h[31];
+        const uint8_t* h = w->d + at + PAGE_LEAD_IN_SIZE;
+        pg.width = Le32(h + PH_PAGE_WIDTH);
+        pg.height = Le32(h + PH_PAGE_HEIGHT);
+        pg.datasize = Le32(h + PH_DATASIZE);
+        pg.compsize = Le32(h + PH_COMPSIZE);
+        pg.blackDots = Le32(h + PH_BLACKDOTS);
+        pg.paper = h[PH_PAPER_TYPE];
+        pg.media = h[PH_MEDIA_TYPE];
+        pg.tray = h[PH_MEDIA_POSITION];
+        pg.outBin = h[PH_OUTBIN];
+        pg.bits = h[PH_BITS];
+        pg.colors = h[PH_COLORS];
+        pg.colorMode = h[PH_COLORMODE];
+        pg.compMethod = h[PH_COMPMETHOD];
         size_t left = w->n - at - kRecordPrefix;
         if (pg.compsize > left) {
             r->pages.push_back(pg);

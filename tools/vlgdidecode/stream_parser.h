@@ -12,11 +12,6 @@
 #include <string>
 #include <vector>
 
-// Largest page decoded: the filter's largest padded page, one bit a pixel.
-const uint64_t kMaxPageWidth = 32736;
-const uint64_t kMaxPageHeight = 65504;
-const uint64_t kMaxPageBytes = kMaxPageWidth * kMaxPageHeight / 8;
-
 struct StreamPage {
     unsigned number = 0;    // 1-based, in stream order
     size_t offset = 0;      // of the record's 0x1B 0x45

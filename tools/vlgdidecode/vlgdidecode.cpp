@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "page_files.h"
+#include "printer_stream.h"
 #include "stream_parser.h"
 
 namespace {
@@ -156,7 +157,7 @@ void PrintReport(const StreamReport& r)
                MediaName(p.media), p.tray, p.tray == 0 ? " (automatic)" : "");
     }
     if (r.hasTrailer) {
-        printf("trailer         70 bytes\n");
+        printf("trailer         %d bytes\n", PJL_TRAILER_LEN);
         for (const std::string& l : r.trailerLines)
             printf("  %s\n", l.c_str());
     }

@@ -2,11 +2,14 @@
 
 #include <cstring>
 
-std::atomic<int> gMAX_THREAD{1};
-std::atomic<BOOL> gSaveToFile{FALSE};
-std::atomic<BOOL> gJbigThreadExit{FALSE};
-int gOutputSize = 0;
-std::atomic<DWORD> gSideCopies{1};
+BOOL ScreenSlotPage(JobInfo* job, PageScreen screen)
+{
+    const cups_page_header2_t* h = &job->inheader;
+    PageView page = SlotPage(job);
+    BOOL rc = screen(&page, (LONG)h->cupsCompression, h->cupsInteger[0] != 0);
+    job->linebyte = page.stride;
+    return rc;
+}
 
 void InitJobSlot(JobInfo* job, DWORD index)
 {
