@@ -6,6 +6,9 @@
 #                  a synthetic colour photograph
 #   multipage.pdf  five pages; page k carries k wide black bars and its number,
 #                  so page order can be read back from the ink on each page
+#   prose.pdf      one page of running text, 60 lines of 10-point Times: what
+#                  an office job mostly prints, and the benchmarks' text page
+# Names given on the command line (text photo multipage prose) limit the run.
 set -eu
 cd "$(dirname "$0")"
 tmp=$(mktemp -d)
@@ -120,7 +123,32 @@ cat > "$tmp/multipage.ps" <<'PS'
 } for
 PS
 
-for doc in text photo multipage; do
+cat > "$tmp/prose.ps" <<'PS'
+%!PS-Adobe-3.0
+<< /PageSize [595 842] >> setpagedevice
+10 /Times-Roman findfont exch scalefont setfont
+/words [ (the) (printer) (page) (of) (a) (and) (to) (in) (driver) (bitmap) (each) (line)
+  (with) (host) (toner) (paper) (is) (for) (that) (report) (quarterly) (figures) (as)
+  (shows) (which) (their) (office) (document) (letter) (from) (we) (will) (not) (been)
+  (meeting) (agreed) (budget) (review) (next) (week) (before) (after) (should) (could)
+  (customer) (account) (invoice) (number) (services) (delivery) (2024) (15) (March)
+  (summary) (results) (department) (minutes) (project) (schedule) (plan) (draft) ] def
+% A fixed pseudo-random word order: every line differs, every run is the same.
+/seed 12345 def
+/rand { /seed seed 1103515245 mul 12345 add 16#7fffffff and def seed -16 bitshift } def
+/y 780 def
+60 {
+  56 y moveto
+  { words rand words length mod get
+    dup stringwidth pop currentpoint pop add 539 gt { pop exit } if
+    show ( ) show } loop
+  /y y 12 sub def
+} repeat
+showpage
+PS
+
+docs=${*:-text photo multipage prose}
+for doc in $docs; do
     $PS2PDF "$tmp/$doc.ps" "$doc.pdf"
+    ls -l "$doc.pdf"
 done
-ls -l text.pdf photo.pdf multipage.pdf
