@@ -45,7 +45,7 @@ test-tsan:
 test-fuzz:
 	./scripts/run-fuzz.sh 15
 
-bench: build
+bench: deps build
 	./bench/run-bench.sh $(BUILD)
 
 clean:

@@ -1,8 +1,11 @@
 // Per-page cost of each stage of the filter on A4 at 600 dpi (4960 x 7016,
-// 24-bit RGB in): read + convert, the whole image processing of a worker,
-// JBIG coding and the black-dot count, for a text-like and a photo-like page.
+// 24-bit RGB in): libcups's own read, read + convert, the whole image
+// processing of a worker, JBIG coding and the black-dot count, for a page of
+// text and a photo-like page, made by bench/bench-jobs.sh. Reading is also
+// timed on compressed rasters, which libcups must decode.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
@@ -13,23 +16,12 @@
 #include "page_pipeline.h"
 #include "page_record.h"
 #include "raster_reader.h"
-#include "test_pages.h"
 
 namespace {
-const unsigned kWidth = 4960;
-const unsigned kHeight = 7016;
-
-// Raster files made once per process, in the build's temp folder.
-const std::string& RasterFile(bool photo)
+std::string RasterFile(bool photo, bool compressed = false)
 {
-    static std::string paths[2];
-    std::string& path = paths[photo];
-    if (path.empty()) {
-        cups_page_header2_t h = MakePageHeader(kWidth, kHeight);
-        path = std::string(QUORIN_BENCH_TMP) + (photo ? "/bench-photo.ras" : "/bench-text.ras");
-        WriteRasterFile(path, {photo ? MakePhotoPage(h) : MakeNumberedPage(h, 3)});
-    }
-    return path;
+    static const char* const names[2][2] = {{"text-1", "text-1-compressed"}, {"photo-1", "photo-1-compressed"}};
+    return std::string(QUORIN_BENCH_TMP) + "/bench-jobs/" + names[photo][compressed] + ".ras";
 }
 
 struct OpenRaster {
@@ -37,10 +29,10 @@ struct OpenRaster {
     cups_raster_t* ras;
 };
 
-OpenRaster ReadInto(JobInfo* slot, bool photo)
+OpenRaster ReadInto(JobInfo* slot, bool photo, bool compressed = false)
 {
     OpenRaster r;
-    r.fd = open(RasterFile(photo).c_str(), O_RDONLY);
+    r.fd = open(RasterFile(photo, compressed).c_str(), O_RDONLY);
     r.ras = cupsRasterOpen(r.fd, CUPS_RASTER_READ);
     InitJobSlot(slot, 0);
     cupsRasterReadHeader2(r.ras, &slot->inheader);
@@ -68,12 +60,28 @@ void Quiet()
     }
 }
 
+// What the reader cannot go below: libcups handing over the lines.
+void BM_LibcupsRead(benchmark::State& state)
+{
+    for (auto _ : state) {
+        int fd = open(RasterFile(state.range(0), state.range(1)).c_str(), O_RDONLY);
+        cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+        cups_page_header2_t h;
+        cupsRasterReadHeader2(ras, &h);
+        std::vector<unsigned char> line(h.cupsBytesPerLine);
+        for (unsigned y = 0; y < h.cupsHeight; ++y)
+            cupsRasterReadPixels(ras, line.data(), h.cupsBytesPerLine);
+        cupsRasterClose(ras);
+        close(fd);
+    }
+}
+
 void BM_ReadConvert(benchmark::State& state)
 {
     Quiet();
     static JobInfo slot;
     for (auto _ : state)
-        Close(&slot, ReadInto(&slot, state.range(0)));
+        Close(&slot, ReadInto(&slot, state.range(0), state.range(1)));
 }
 
 void BM_ReadAndProcess(benchmark::State& state)
@@ -145,11 +153,35 @@ void Pages(benchmark::internal::Benchmark* b)
 {
     b->ArgName("photo")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 }
+
+void PagesAndForms(benchmark::internal::Benchmark* b)
+{
+    b->ArgNames({"photo", "compressed"})->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMillisecond);
+}
 } // namespace
 
-BENCHMARK(BM_ReadConvert)->Apply(Pages);
+BENCHMARK(BM_LibcupsRead)->Apply(PagesAndForms);
+BENCHMARK(BM_ReadConvert)->Apply(PagesAndForms);
 BENCHMARK(BM_ProcessOnly)->Apply(Pages);
 BENCHMARK(BM_ReadAndProcess)->Apply(Pages);
 BENCHMARK(BM_Jbig)->Apply(Pages);
 BENCHMARK(BM_BlackDots)->Apply(Pages);
-BENCHMARK_MAIN();
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    for (bool photo : {false, true}) {
+        for (bool compressed : {false, true}) {
+            std::string path = RasterFile(photo, compressed);
+            if (access(path.c_str(), R_OK) != 0) {
+                fprintf(stderr, "bench_stages: %s is missing; make it with bench/bench-jobs.sh\n", path.c_str());
+                return 1;
+            }
+        }
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

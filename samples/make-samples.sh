@@ -10,6 +10,9 @@
 #                  so the place where an image lands on the sheet can be measured
 #   light.jpg      the same size, a uniform light gray (75 %), whose edges meet
 #                  white paper the way a light photograph's do
+#   prose.pdf      one page of running text, 60 lines of 10-point Times: what
+#                  an office job mostly prints, and the benchmarks' text page
+# Names given on the command line (text photo multipage prose frame light) limit the run.
 set -eu
 cd "$(dirname "$0")"
 tmp=$(mktemp -d)
@@ -124,13 +127,43 @@ cat > "$tmp/multipage.ps" <<'PS'
 } for
 PS
 
-for doc in text photo multipage; do
-    $PS2PDF "$tmp/$doc.ps" "$doc.pdf"
-done
+cat > "$tmp/prose.ps" <<'PS'
+%!PS-Adobe-3.0
+<< /PageSize [595 842] >> setpagedevice
+10 /Times-Roman findfont exch scalefont setfont
+/words [ (the) (printer) (page) (of) (a) (and) (to) (in) (driver) (bitmap) (each) (line)
+  (with) (host) (toner) (paper) (is) (for) (that) (report) (quarterly) (figures) (as)
+  (shows) (which) (their) (office) (document) (letter) (from) (we) (will) (not) (been)
+  (meeting) (agreed) (budget) (review) (next) (week) (before) (after) (should) (could)
+  (customer) (account) (invoice) (number) (services) (delivery) (2024) (15) (March)
+  (summary) (results) (department) (minutes) (project) (schedule) (plan) (draft) ] def
+% A fixed pseudo-random word order: every line differs, every run is the same.
+/seed 12345 def
+/rand { /seed seed 1103515245 mul 12345 add 16#7fffffff and def seed -16 bitshift } def
+/y 780 def
+60 {
+  56 y moveto
+  { words rand words length mod get
+    dup stringwidth pop currentpoint pop add 539 gt { pop exit } if
+    show ( ) show } loop
+  /y y 12 sub def
+} repeat
+showpage
+PS
 
 printf '%%!PS\n0 setgray 0 0 600 800 rectfill 1 setgray 30 30 540 740 rectfill showpage\n' > "$tmp/frame.ps"
 printf '%%!PS\n0.75 setgray 0 0 600 800 rectfill showpage\n' > "$tmp/light.ps"
-for img in frame light; do
-    gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeggray -r72 -g600x800 -sOutputFile="$img.jpg" "$tmp/$img.ps"
+
+docs=${*:-text photo multipage prose frame light}
+for doc in $docs; do
+    case $doc in
+    frame | light)
+        gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeggray -r72 -g600x800 -sOutputFile="$doc.jpg" "$tmp/$doc.ps"
+        ls -l "$doc.jpg"
+        ;;
+    *)
+        $PS2PDF "$tmp/$doc.ps" "$doc.pdf"
+        ls -l "$doc.pdf"
+        ;;
+    esac
 done
-ls -l text.pdf photo.pdf multipage.pdf frame.jpg light.jpg

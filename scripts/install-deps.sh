@@ -7,7 +7,7 @@ PACKAGES="build-essential cmake pkg-config
 libcups2-dev libjbig-dev jbigkit-bin libpng-dev
 libgtest-dev libbenchmark-dev
 cups cups-client cups-ppdc cups-filters ghostscript poppler-utils
-clang libclang-rt-14-dev time"
+clang libclang-rt-14-dev"
 
 missing=""
 for p in $PACKAGES; do

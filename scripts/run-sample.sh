@@ -14,21 +14,7 @@ BUILD=$(cd "$BUILD" && pwd)
 OUT="$BUILD/sample"
 
 if command -v cupsfilter >/dev/null 2>&1 && [ -f "$BUILD/ppd/quorin.ppd" ]; then
-    # A private ServerBin: the system's filters plus the one just built.
-    sys=$(cups-config --serverbin)
-    bin="$OUT/serverbin"
-    mkdir -p "$bin/filter" "$OUT/etc" "$OUT/spool/tmp" "$OUT/log"
-    for f in "$sys"/*; do [ "$(basename "$f")" = filter ] || ln -s "$f" "$bin/"; done
-    for f in "$sys"/filter/*; do ln -s "$f" "$bin/filter/"; done
-    ln -sf "$BUILD/rastertoQuorin" "$bin/filter/rastertoQuorin"
-    cat > "$OUT/cups-files.conf" <<CONF
-ServerRoot $OUT/etc
-RequestRoot $OUT/spool
-TempDir $OUT/spool/tmp
-ServerBin $bin
-DataDir $(cups-config --datadir)
-ErrorLog $OUT/log/error_log
-CONF
+    "$(dirname "$0")/private-serverbin.sh" "$BUILD" "$OUT"
     echo "Printing $DOC through cupsfilter (A4, density 3)"
     cupsfilter -c "$OUT/cups-files.conf" -p "$BUILD/ppd/quorin.ppd" -e -m printer/quorin \
         "$DOC" > "$OUT/sample.prn" 2> "$OUT/sample.log"

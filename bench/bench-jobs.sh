@@ -1,0 +1,37 @@
+#!/bin/sh
+# bench-jobs.sh BUILD: makes the benchmark documents in BUILD/bench-jobs, once.
+# The text page is samples/prose.pdf rendered by Ghostscript through CUPS's
+# own chain with the built PPD; the photo page is a generated full-page
+# gradient. Jobs are uncompressed raster files, as Ghostscript hands pages to
+# the filter in the chain (about 100 MB a page, so 20-page jobs take 2 GB):
+#   text-1 photo-1    one page
+#   text-20 photo-20  twenty pages
+#   mixed-20          text and photo pages in turn
+# and the one-page jobs compressed too (text-1-compressed, photo-1-compressed).
+# shellcheck disable=SC3013 # -nt: dash and bash have it
+set -eu
+BUILD=${1:-build}
+OUT="$BUILD/bench-jobs"
+SRC=$(cd "$(dirname "$0")/.." && pwd)
+mkdir -p "$OUT"
+
+text="$OUT/text-1.ras"
+if [ ! "$text" -nt "$SRC/samples/prose.pdf" ]; then
+    cupsfilter -p "$BUILD/ppd/quorin.ppd" -m application/vnd.cups-raster "$SRC/samples/prose.pdf" \
+        > "$text.tmp" 2> "$OUT/text-1.log"
+    mv "$text.tmp" "$text"
+fi
+photo="$OUT/photo-1-compressed.ras"
+[ -f "$photo" ] || "$BUILD/testpagegen" "$photo" --all-photo
+
+job() { # name compressed|uncompressed pages page-rasters...
+    name=$1; flag=; [ "$2" = uncompressed ] && flag=--uncompressed
+    shift 2
+    # shellcheck disable=SC2086
+    [ "$OUT/$name.ras" -nt "$text" ] || "$BUILD/rasterjob" $flag "$OUT/$name.ras" "$@"
+}
+job text-1-compressed compressed 1 "$text"
+job photo-1 uncompressed 1 "$photo"
+job text-20 uncompressed 20 "$text"
+job photo-20 uncompressed 20 "$photo"
+job mixed-20 uncompressed 20 "$text" "$photo"
