@@ -69,6 +69,28 @@ TEST(RasterReader, WeightsRgbWithThirtyFiftyThreeSeventeen)
     EXPECT_EQ(f.Pixel(7, 0), 255); // padding
 }
 
+// Long lines take the eight-pixel path: every pixel of a line of pseudo-random
+// colours, its tail included, still gets the exact weighted sum.
+TEST(RasterReader, EveryPixelOfALongLineGetsTheExactSum)
+{
+    const unsigned width = 4099;
+    TestPage p = MakeWhitePage(MakePageHeader(width, 2));
+    uint32_t seed = 12345;
+    for (uint8_t& b : p.pixels) {
+        seed = seed * 1103515245u + 12345u;
+        b = (uint8_t)(seed >> 16);
+    }
+    RasterFile f({p});
+    ASSERT_TRUE(f.Next());
+    unsigned wrong = 0;
+    for (unsigned y = 0; y < 2; ++y)
+        for (unsigned x = 0; x < width; ++x) {
+            const uint8_t* px = &p.pixels[(size_t)y * width * 3 + x * 3];
+            wrong += f.Pixel(x, y) != (30 * px[0] + 53 * px[1] + 17 * px[2] + 1) / 100;
+        }
+    EXPECT_EQ(wrong, 0u);
+}
+
 TEST(RasterReader, PadsToMultiplesOfThirtyTwoWithWhite)
 {
     cups_page_header2_t h = MakePageHeader(4961, 40);

@@ -9,13 +9,14 @@ extern "C" {
 
 static_assert(JBIG_PAGE_OPTIONS == JBG_TPBON, "pages are coded with typical prediction only");
 
-// Output sink shared with the callback. The encoder offers no way to stop
-// early, so once a piece does not fit, later pieces are only counted.
-unsigned char* g_OutputBuffer = nullptr;
-static unsigned char* g_OutputEnd = nullptr;
-static bool g_OutputOverflow = false;
-long* m_TotalOutLen = nullptr;
-long* m_OutJBGDataTimes = nullptr;
+// Output sink shared with the callback, one per thread so that pages are
+// coded on every core at once. The encoder offers no way to stop early, so
+// once a piece does not fit, later pieces are only counted.
+thread_local unsigned char* g_OutputBuffer = nullptr;
+static thread_local unsigned char* g_OutputEnd = nullptr;
+static thread_local bool g_OutputOverflow = false;
+thread_local long* m_TotalOutLen = nullptr;
+thread_local long* m_OutJBGDataTimes = nullptr;
 
 void OutJBIGData(unsigned char* start, size_t len, void* /*outBuf*/)
 {

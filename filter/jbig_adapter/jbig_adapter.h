@@ -14,8 +14,8 @@
 // Returns the data length (also left in *TotalOutLen), or -1 when the data
 // did not fit: nothing is written past outbuf + outbufSize, and *TotalOutLen
 // then holds the room the data needs, so a second call with a buffer of
-// max(*TotalOutLen, JBIG_BIH_SIZE) bytes succeeds. Not reentrant: the sink is
-// process-wide, so only one thread may compress at a time.
+// max(*TotalOutLen, JBIG_BIH_SIZE) bytes succeeds. Threads may compress at
+// the same time: each has a sink of its own.
 long Tarsel_JBIGCompression(unsigned long width, unsigned long height, unsigned char* inbuf,
                             unsigned char* outbuf, unsigned long outbufSize, long* TotalOutLen,
                             long* OutJBGDataTimes);

@@ -1,5 +1,6 @@
 #include "filter_job.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <pthread.h>
 #include <cstdio>
@@ -215,7 +216,9 @@ BOOL FirstPageDecisions(FilterJob* job)
     // Page bitmaps are sheet-sized even when the raster is not.
     const PagePlacement sheet = PlacePageOnSheet(h);
     unsigned long long available = AvailableJobMemory();
-    gMAX_THREAD.store(ComputeMaxThread(sheet.width, sheet.height, available), std::memory_order_release);
+    int slots = std::min(ComputeMaxThread(sheet.width, sheet.height, available), PagesInFlightForCores());
+    DbgMsg("gMAX_THREAD = %d", slots);
+    gMAX_THREAD.store(slots, std::memory_order_release);
     SetPageBudget(available / 2);
     return TRUE;
 }
@@ -228,6 +231,7 @@ JobInfo* TakeSlot(FilterJob* job, unsigned long long bytes)
     DbgMsg("main::start page %d / index %d!", (int)job->page, (int)CurrentPage);
     JobInfo* slot = &job->lpJob[CurrentPage];
     for (;;) {
+        uint64_t rings = BellRings();
         DWORD state = slot->finish.load(std::memory_order_acquire);
         if (state != SLOT_TAKEN && state != SLOT_PROCESSED && PageFitsBudget(bytes))
             break;
@@ -236,7 +240,7 @@ JobInfo* TakeSlot(FilterJob* job, unsigned long long bytes)
         DbgMsg("main::wait buffer index %d!", (int)CurrentPage);
         DbgMsg("main::lpbuf = %d!", slot->lpbuf.load(std::memory_order_acquire) ? 1 : 0);
         DbgMsg("main::finish = %d!", (int)state);
-        Sleep(POLL_MSEC);
+        WaitForBell(rings);
     }
     DbgMsg("main::using buffer index %d!", (int)CurrentPage);
     slot->PageThreadId = 0;
@@ -266,10 +270,13 @@ BOOL WaitForEarlierPages(const JobInfo* slot)
     if (PageBytesInFlight() <= slot->pageBytes)
         return FALSE;
     DbgMsg("main::page %d waits for the pages in flight to free their memory", (int)slot->PageIndex + 1);
-    while (PageBytesInFlight() > slot->pageBytes) {
+    for (;;) {
+        uint64_t rings = BellRings();
+        if (PageBytesInFlight() <= slot->pageBytes)
+            break;
         if (JobAbandoned())
             return FALSE;
-        Sleep(POLL_MSEC);
+        WaitForBell(rings);
     }
     return TRUE;
 }
@@ -385,15 +392,19 @@ void WaitForPipeline(FilterJob* job)
     if (job->page > 0) {
         DWORD index = (job->page - 1) % (DWORD)gMAX_THREAD.load(std::memory_order_acquire);
         JobInfo* slot = &job->lpJob[index];
-        while (slot->lpbuf.load(std::memory_order_acquire) && !JobAbandoned()) {
+        for (;;) {
+            uint64_t rings = BellRings();
+            if (!slot->lpbuf.load(std::memory_order_acquire) || JobAbandoned())
+                break;
             DbgMsg("main::page %d status %d", (int)index, (int)slot->finish.load(std::memory_order_acquire));
             DbgMsg("main::image process page %d not yet...", (int)slot->PageIndex);
-            Sleep(POLL_MSEC);
+            WaitForBell(rings);
         }
     }
     DbgMsg("main::end wait thread (new)");
     DbgMsg("main::page = %d", (int)job->page);
     gJbigThreadExit.store(TRUE, std::memory_order_release);
+    RingPipelineBell();
     if (job->jbigStarted)
         pthread_join(job->id, nullptr);
     DbgMsg("main::jbigthread stop");

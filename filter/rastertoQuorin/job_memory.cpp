@@ -168,6 +168,14 @@ int ComputeMaxThread(DWORD cupsWidth, DWORD cupsHeight, unsigned long long freeM
     return slots;
 }
 
+int PagesInFlightForCores(void)
+{
+    long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    if (cores < 1)
+        cores = 1;
+    return (int)std::min<long>(cores + 2, MAX_JOB_SLOTS);
+}
+
 unsigned long long PageReckoning(DWORD pageWidth, DWORD pageHeight)
 {
     return (unsigned long long)pageWidth * pageHeight * 2u;

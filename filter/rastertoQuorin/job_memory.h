@@ -29,6 +29,11 @@ unsigned long long AvailableJobMemory(void);
 // memory over two bytes a pixel, limited to 1..MAX_JOB_SLOTS.
 int ComputeMaxThread(DWORD cupsWidth, DWORD cupsHeight, unsigned long long freeMemory);
 
+// Pages in flight that keep every core busy: one being read, one being
+// screened and coded on each core, one waiting to be written. More only
+// take memory.
+int PagesInFlightForCores(void);
+
 // Bytes reckoned for a page in flight: two a pixel of its bitmap (the gray
 // page, the one-bit page and the JBIG coder's room).
 unsigned long long PageReckoning(DWORD pageWidth, DWORD pageHeight);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "pipeline_bell.h"
+
 namespace {
 std::atomic<BOOL> gCanceled{FALSE};
 std::atomic<int> gFailure{JOB_FAILURE_NONE};
@@ -48,6 +50,8 @@ void JobFail(JobFailureKind kind, const char* fmt, ...)
     DbgMsg("JobFail::%s", text);
     snprintf(gText, sizeof gText, "%s", text);
     gFailure.store(kind, std::memory_order_release);
+    // Threads waiting for a slot word must see that the job stops.
+    RingPipelineBell();
 }
 
 JobFailureKind JobFailure(void)

@@ -29,6 +29,18 @@ void ProcessPageImage(JobInfo* lpJob)
         DoMirror(lpJob);
 }
 
+void KeepOnlyOneBitPage(JobInfo* lpJob)
+{
+    if (!PageIsOneBit(lpJob))
+        return;
+    DWORD bytes = lpJob->linebyte * lpJob->page_height;
+    BYTE* kept = static_cast<BYTE*>(realloc(SlotBuffer(lpJob), bytes));
+    if (!kept)
+        return; // the gray buffer stays whole, which only costs memory
+    lpJob->lpbuf.store(kept, std::memory_order_release);
+    lpJob->pagesize = bytes;
+}
+
 void* ImageProcThread(void* param)
 {
     RunPageWorker(static_cast<JobInfo*>(param));
@@ -41,9 +53,15 @@ void RunPageWorker(JobInfo* lpJob)
     DisplayPageInfo(&lpJob->inheader);
     DbgMsg("ImageProcThread::cupsBitsPerPixel %d", (int)lpJob->inheader.cupsBitsPerPixel);
     ProcessPageImage(lpJob);
+    KeepOnlyOneBitPage(lpJob);
+    // A page that cannot be coded is reported by the compression thread when
+    // its turn comes, so that the pages before it still go out.
+    if (PageIsOneBit(lpJob) && !JobAbandoned())
+        lpJob->lpRecord = BuildPageRecord(lpJob, &lpJob->recordLen);
     DWORD index = lpJob->PageIndex;
     // Last touch of the slot: the compression thread owns it from here.
     lpJob->finish.store(SLOT_PROCESSED, std::memory_order_release);
+    RingPipelineBell();
     DbgMsg("ImageProcThread::exit image process thread page %d", (int)index);
 }
 
@@ -55,6 +73,23 @@ void LogRing(const JobInfo* jobMem)
     }
 }
 
+namespace {
+// Sends the slot's coded page on: to standard output, or to the spool file.
+void WriteSlotRecord(JobInfo* slot)
+{
+    DWORD pageNumber = slot->PageIndex + 1;
+    if (!PageIsOneBit(slot))
+        JobFail(JOB_FAILURE_PAGE, "Page %u could not be screened, so the job stopped there.", (unsigned)pageNumber);
+    else if (!slot->lpRecord)
+        JobFail(JOB_FAILURE_PAGE, "Page %u could not be coded for the printer: not enough memory.",
+                (unsigned)pageNumber);
+    else if (gSaveToFile.load(std::memory_order_acquire))
+        SpoolPageRecord(slot->lpRecord, slot->recordLen);
+    else
+        WritePageRecord(slot->lpRecord, slot->recordLen, pageNumber, gSideCopies.load(std::memory_order_acquire));
+}
+} // namespace
+
 void* JbigThread(void* param)
 {
     JobInfo* jobMem = static_cast<JobInfo*>(param);
@@ -63,6 +98,7 @@ void* JbigThread(void* param)
     // After a failure or a cancel nothing more may go out: pages still in
     // the ring are dropped.
     while (!gJbigThreadExit.load(std::memory_order_acquire) && !JobAbandoned()) {
+        uint64_t rings = BellRings();
         DWORD index = CurrentPage % (DWORD)gMAX_THREAD.load(std::memory_order_acquire);
         JobInfo* slot = &jobMem[index];
         DWORD state = slot->finish.load(std::memory_order_acquire);
@@ -71,29 +107,18 @@ void* JbigThread(void* param)
         DbgMsg("JbigThread::finish = %d", (int)state);
         BYTE* bitmap = slot->lpbuf.load(std::memory_order_acquire);
         if (!bitmap || state != SLOT_PROCESSED) {
-            Sleep(POLL_MSEC);
+            WaitForBell(rings);
             continue;
         }
-        DWORD len = 0;
-        BYTE* record = PageIsOneBit(slot) ? BuildPageRecord(slot, &len) : nullptr;
-        DWORD pageNumber = slot->PageIndex + 1;
-        if (!PageIsOneBit(slot)) {
-            JobFail(JOB_FAILURE_PAGE, "Page %u could not be screened, so the job stopped there.", (unsigned)pageNumber);
-        } else if (!record) {
-            JobFail(JOB_FAILURE_PAGE, "Page %u could not be coded for the printer: not enough memory.",
-                    (unsigned)pageNumber);
-        } else {
-            if (gSaveToFile.load(std::memory_order_acquire))
-                SpoolPageRecord(record, len);
-            else
-                WritePageRecord(record, len, pageNumber, gSideCopies.load(std::memory_order_acquire));
-            free(record);
-        }
+        WriteSlotRecord(slot);
         DbgMsg("JbigThread::free index %d memory", (int)index);
+        free(slot->lpRecord);
+        slot->lpRecord = nullptr;
         free(bitmap);
         ReleasePageBytes(slot->pageBytes);
         slot->lpbuf.store(nullptr, std::memory_order_release);
         slot->finish.store(SLOT_FREE, std::memory_order_release);
+        RingPipelineBell();
         ++CurrentPage;
     }
     DbgMsg("JbigThread::job using %f sec", TickSeconds(jobtick));

@@ -1,11 +1,11 @@
-// Threads that move pages through the slot ring: one image worker per page,
-// one compression thread per job writing pages strictly in page order.
+// Threads that move pages through the slot ring: one worker per page screens
+// and codes it, so that pages are coded on every core at once; one
+// compression thread per job writes the coded pages strictly in page order.
 #ifndef QUORIN_PAGE_PIPELINE_H
 #define QUORIN_PAGE_PIPELINE_H
 
 #include "job_info.h"
-
-#define POLL_MSEC 300
+#include "pipeline_bell.h"
 
 // Thread entry of a page worker; param is the page's slot.
 void* ImageProcThread(void* param);
@@ -21,6 +21,10 @@ void* JbigThread(void* param);
 
 // The image processing a worker runs on its slot (also usable inline).
 void ProcessPageImage(JobInfo* lpJob);
+
+// The screened page keeps only its one-bit bytes; the gray page's tail goes
+// back to the heap for the pages still to be read.
+void KeepOnlyOneBitPage(JobInfo* lpJob);
 
 
 #endif

@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <malloc.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "header_fields.h"
 #include "job_flags.h"
@@ -33,7 +36,7 @@ BYTE RgbToGray(const BYTE* p)
 
 // Printed pages are mostly white paper: eight white pixels are recognised
 // with three word compares instead of eight weighted sums.
-void ConvertRgbLine3(const BYTE* src, BYTE* dst, DWORD width)
+void ConvertRgbLine3Plain(const BYTE* src, BYTE* dst, DWORD width)
 {
     size_t x = 0;
     for (; x + 8 <= width; x += 8) {
@@ -48,6 +51,47 @@ void ConvertRgbLine3(const BYTE* src, BYTE* dst, DWORD width)
     }
     for (; x < width; ++x)
         dst[x] = RgbToGray(src + x * 3);
+}
+
+#if defined(__x86_64__)
+// Eight pixels at a time: the bytes are regrouped into red-green pairs and
+// blues, weighted with multiply-adds, and the sum (at most 25501) divided by
+// 100 exactly as (sum * 5243) >> 19. Photo pages have no white runs to skip,
+// and the weighted sum one pixel at a time costs as much as libcups's read.
+__attribute__((target("ssse3"))) void ConvertRgbLine3Ssse3(const BYTE* src, BYTE* dst, DWORD width)
+{
+    const __m128i redGreen = _mm_setr_epi8(0, 1, 3, 4, 6, 7, 9, 10, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i blue = _mm_setr_epi8(2, -1, 5, -1, 8, -1, 11, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i rgWeights = _mm_setr_epi8(30, 53, 30, 53, 30, 53, 30, 53, 30, 53, 30, 53, 30, 53, 30, 53);
+    const __m128i bWeights = _mm_setr_epi8(17, 0, 17, 0, 17, 0, 17, 0, 17, 0, 17, 0, 17, 0, 17, 0);
+    const __m128i one = _mm_set1_epi16(1), reciprocal = _mm_set1_epi16(5243);
+    size_t x = 0;
+    // Each load takes 16 bytes for 12: stop where that would pass the line.
+    for (; x + 10 <= width; x += 8) {
+        __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x * 3));
+        __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x * 3 + 12));
+        __m128i rg = _mm_unpacklo_epi64(_mm_shuffle_epi8(lo, redGreen), _mm_shuffle_epi8(hi, redGreen));
+        __m128i b = _mm_unpacklo_epi64(_mm_shuffle_epi8(lo, blue), _mm_shuffle_epi8(hi, blue));
+        __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_maddubs_epi16(rg, rgWeights), _mm_maddubs_epi16(b, bWeights)),
+                                    one);
+        __m128i gray = _mm_srli_epi16(_mm_mulhi_epu16(sum, reciprocal), 3);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + x), _mm_packus_epi16(gray, gray));
+    }
+    for (; x < width; ++x)
+        dst[x] = RgbToGray(src + x * 3);
+}
+#endif
+
+void ConvertRgbLine3(const BYTE* src, BYTE* dst, DWORD width)
+{
+#if defined(__x86_64__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) {
+        ConvertRgbLine3Ssse3(src, dst, width);
+        return;
+    }
+#endif
+    ConvertRgbLine3Plain(src, dst, width);
 }
 
 // Four bytes a pixel: the step lets the compiler vectorise the loop.

@@ -25,5 +25,7 @@ void InitJobSlot(JobInfo* job, DWORD index)
     job->linebyteLeft = 0;
     job->finish.store(SLOT_FREE, std::memory_order_release);
     job->PageThreadId = 0;
+    job->lpRecord = nullptr;
+    job->recordLen = 0;
     job->pageBytes = 0;
 }

@@ -34,6 +34,8 @@ struct JobInfo {
     DWORD linebyteLeft;           // white padding pixels at the right end of a line: page_width - cupsWidth
     std::atomic<DWORD> finish;    // SLOT_FREE, SLOT_TAKEN or SLOT_PROCESSED
     pthread_t PageThreadId;       // the page's worker thread; 0 before one is started
+    BYTE* lpRecord;               // the page record its worker coded; NULL before, or when it could not be
+    DWORD recordLen;              // bytes of lpRecord: lead-in, page header and JBIG data
     unsigned long long pageBytes; // bytes reckoned against the job's memory budget, from taking to freeing
 };
 // Other threads poll lpbuf and finish: release stores, acquire loads.
