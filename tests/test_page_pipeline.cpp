@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <unistd.h>
 
 #include "decoded_job.h"
 #include "filter_process.h"
@@ -185,5 +188,43 @@ TEST(PagePipeline, AddressSpaceLimitStillPrintsEveryPage)
                                                  FilterPath(), raster});
         EXPECT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
         EXPECT_EQ(DecodeJob(r.out).pages.size(), pages.size()) << (tinyFirst ? "tiny first page" : "");
+    }
+}
+
+// Heavy and light pages alternate, so the workers finish out of page order on
+// both cores; the writer still sends the pages in order, to the printer and
+// through the spool.
+TEST(PagePipeline, PagesFinishingOutOfOrderLeaveInOrder)
+{
+    const unsigned side = 1024, count = 16;
+    for (bool duplex : {false, true}) {
+        cups_page_header2_t h = MakePageHeader(side, side);
+        h.Duplex = duplex ? CUPS_TRUE : CUPS_FALSE;
+        std::vector<TestPage> pages;
+        std::vector<int> want;
+        for (unsigned k = 1; k <= count; ++k) {
+            pages.push_back(MakeNumberedPage(h, k));
+            // Screened gray (right of the bars, whose count names the page)
+            // is slow to code; a page of strokes is quick.
+            if (k % 2)
+                FillRect(&pages.back(), side * 5 / 8, 0, side * 3 / 8, side, 128);
+            want.push_back(duplex ? (k % 2 ? (int)k + 1 : (int)k - 1) : (int)k);
+        }
+        ProcessResult r = RunFilterOnFile(WriteJob("outoforder", pages));
+        ASSERT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
+        std::vector<std::string> problems;
+        EXPECT_EQ(PageOrder(r.out, side, &problems), want) << (duplex ? "duplex" : "simplex");
+        EXPECT_TRUE(problems.empty()) << Joined(problems);
+        // The workers did finish out of order, or the test proves nothing.
+        std::vector<unsigned> finished;
+        for (const std::string& line : SplitLines(r.err)) {
+            unsigned page;
+            if (sscanf(line.c_str(), "DEBUG: ImageProcThread::exit image process thread page %u", &page) == 1)
+                finished.push_back(page);
+        }
+        ASSERT_EQ(finished.size(), count);
+        if (sysconf(_SC_NPROCESSORS_ONLN) > 1) {
+            EXPECT_FALSE(std::is_sorted(finished.begin(), finished.end())) << "workers finished in order";
+        }
     }
 }

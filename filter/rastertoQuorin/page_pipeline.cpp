@@ -58,11 +58,12 @@ void RunPageWorker(JobInfo* lpJob)
     // its turn comes, so that the pages before it still go out.
     if (PageIsOneBit(lpJob) && !JobAbandoned())
         lpJob->lpRecord = BuildPageRecord(lpJob, &lpJob->recordLen);
-    DWORD index = lpJob->PageIndex;
+    // Logged first: once the slot is handed over, the job may end before
+    // this thread runs again.
+    DbgMsg("ImageProcThread::exit image process thread page %d", (int)lpJob->PageIndex);
     // Last touch of the slot: the compression thread owns it from here.
     lpJob->finish.store(SLOT_PROCESSED, std::memory_order_release);
     RingPipelineBell();
-    DbgMsg("ImageProcThread::exit image process thread page %d", (int)index);
 }
 
 void LogRing(const JobInfo* jobMem)
