@@ -5,8 +5,9 @@
 #include <mutex>
 
 namespace {
-std::mutex gBellLock;
-std::condition_variable gBell;
+// Never destroyed: a detached worker may ring it while the process exits.
+std::mutex& gBellLock = *new std::mutex;
+std::condition_variable& gBell = *new std::condition_variable;
 uint64_t gRings = 0;
 } // namespace
 
