@@ -1,0 +1,215 @@
+#include "filter_child.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include "child_process.h"
+
+namespace {
+const char kFilterName[] = "rastertoQuorin";
+const int kPollMsec = 250;
+// After SIGTERM the filter ends its stream at once; one that does not is killed.
+const int kTermGraceSec = 10;
+const size_t kMaxLine = 4096;
+
+bool Executable(const std::string& path)
+{
+    return access(path.c_str(), X_OK) == 0;
+}
+
+void CloseFd(int* fd)
+{
+    if (*fd >= 0)
+        close(*fd);
+    *fd = -1;
+}
+
+void CheckCancel(FilterChild* c)
+{
+    if (!c->termSent && c->io.canceled && c->io.canceled(c->io.ctx))
+        CancelFilter(c);
+    if (c->termSent && !c->killSent && time(nullptr) - c->termTime > kTermGraceSec) {
+        kill(c->pid, SIGKILL);
+        c->killSent = true;
+    }
+}
+
+void DeliverLine(FilterChild* c, const std::string& line)
+{
+    if (c->io.onLine)
+        c->io.onLine(c->io.ctx, line);
+}
+
+void ReadMessages(FilterChild* c)
+{
+    char buf[4096];
+    ssize_t n = read(c->messages, buf, sizeof buf);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        return;
+    if (n <= 0) {
+        if (!c->partialLine.empty())
+            DeliverLine(c, c->partialLine);
+        c->partialLine.clear();
+        CloseFd(&c->messages);
+        return;
+    }
+    c->partialLine.append(buf, (size_t)n);
+    size_t start = 0, end;
+    while ((end = c->partialLine.find('\n', start)) != std::string::npos) {
+        DeliverLine(c, c->partialLine.substr(start, end - start));
+        start = end + 1;
+    }
+    c->partialLine.erase(0, start);
+    if (c->partialLine.size() > kMaxLine) {
+        DeliverLine(c, c->partialLine);
+        c->partialLine.clear();
+    }
+}
+
+void ReadOutput(FilterChild* c)
+{
+    char buf[65536];
+    ssize_t n = read(c->output, buf, sizeof buf);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        return;
+    if (n <= 0) {
+        CloseFd(&c->output);
+        return;
+    }
+    // Once the printer refuses data the rest is read and dropped, so that
+    // the filter can still end.
+    if (!c->outputFailed && !c->io.sendOutput(c->io.ctx, buf, (size_t)n)) {
+        c->outputFailed = true;
+        CancelFilter(c);
+    }
+}
+
+// Waits until the filter takes input (when wantWrite) or has output, moves
+// its output along, and tells whether input can be written now.
+bool Service(FilterChild* c, bool wantWrite)
+{
+    pollfd fds[3];
+    int n = 0, in = -1, out = -1, msg = -1;
+    if (wantWrite)
+        fds[in = n++] = {c->input, POLLOUT, 0};
+    if (c->output >= 0)
+        fds[out = n++] = {c->output, POLLIN, 0};
+    if (c->messages >= 0)
+        fds[msg = n++] = {c->messages, POLLIN, 0};
+    int ready = poll(fds, (nfds_t)n, kPollMsec);
+    CheckCancel(c);
+    if (ready <= 0)
+        return false;
+    const short done = POLLIN | POLLHUP | POLLERR;
+    if (out >= 0 && (fds[out].revents & done))
+        ReadOutput(c);
+    if (msg >= 0 && (fds[msg].revents & done))
+        ReadMessages(c);
+    return in >= 0 && (fds[in].revents & (POLLOUT | POLLERR | POLLHUP));
+}
+
+bool WriteInput(FilterChild* c, const unsigned char* data, size_t len)
+{
+    while (len > 0) {
+        if (c->inputFailed || c->termSent)
+            return false;
+        if (!Service(c, true))
+            continue;
+        ssize_t n = write(c->input, data, len);
+        if (n > 0) {
+            data += n;
+            len -= (size_t)n;
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            c->inputFailed = true; // the filter has ended or closed its input
+        }
+    }
+    return true;
+}
+
+ssize_t RasterToFilter(void* ctx, unsigned char* data, size_t len)
+{
+    return WriteInput(static_cast<FilterChild*>(ctx), data, len) ? (ssize_t)len : -1;
+}
+} // namespace
+
+std::string FindFilter(std::string* looked)
+{
+    std::vector<std::string> places;
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        std::string dir(self, (size_t)n);
+        places.push_back(dir.substr(0, dir.rfind('/') + 1) + kFilterName);
+    }
+    places.push_back(std::string(QUORIN_CUPS_SERVER_BIN) + "/filter/" + kFilterName);
+    places.push_back(std::string("/usr/lib/cups/filter/") + kFilterName);
+    looked->clear();
+    for (const std::string& p : places) {
+        if (Executable(p))
+            return p;
+        *looked += (looked->empty() ? "" : ", ") + p;
+    }
+    return std::string();
+}
+
+bool StartFilter(FilterChild* c, const std::string& path, const std::vector<std::string>& argv, const FilterIo& io)
+{
+    // Read and write ends of standard input, output and error.
+    int fds[6] = {-1, -1, -1, -1, -1, -1};
+    bool piped = pipe2(fds, O_CLOEXEC) == 0 && pipe2(fds + 2, O_CLOEXEC) == 0 && pipe2(fds + 4, O_CLOEXEC) == 0;
+    c->io = io;
+    c->pid = piped ? SpawnChild(path, argv, fds[0], fds[3], fds[5]) : -1;
+    int spawnErrno = errno;
+    for (int i : {0, 3, 5})
+        CloseFd(&fds[i]);
+    c->input = fds[1];
+    c->output = fds[2];
+    c->messages = fds[4];
+    if (c->pid < 0) {
+        CloseFd(&c->input);
+        CloseFd(&c->output);
+        CloseFd(&c->messages);
+        errno = spawnErrno;
+        return false;
+    }
+    fcntl(c->input, F_SETFL, fcntl(c->input, F_GETFL) | O_NONBLOCK);
+    c->raster = cupsRasterOpenIO(RasterToFilter, c, CUPS_RASTER_WRITE_COMPRESSED);
+    return c->raster != nullptr;
+}
+
+bool FilterWriteHeader(FilterChild* c, cups_page_header2_t* header)
+{
+    return c->raster && cupsRasterWriteHeader2(c->raster, header) && !c->inputFailed;
+}
+
+bool FilterWritePixels(FilterChild* c, const unsigned char* data, unsigned len)
+{
+    return c->raster && cupsRasterWritePixels(c->raster, const_cast<unsigned char*>(data), len) == len &&
+           !c->inputFailed;
+}
+
+void CancelFilter(FilterChild* c)
+{
+    if (c->pid < 0 || c->termSent)
+        return;
+    kill(c->pid, SIGTERM);
+    c->termSent = true;
+    c->termTime = time(nullptr);
+}
+
+int FinishFilter(FilterChild* c)
+{
+    if (c->raster)
+        cupsRasterClose(c->raster);
+    c->raster = nullptr;
+    CloseFd(&c->input);
+    while (c->output >= 0 || c->messages >= 0)
+        Service(c, false);
+    int status = c->pid >= 0 ? WaitChild(c->pid) : -1;
+    c->pid = -1;
+    return status;
+}

@@ -1,0 +1,56 @@
+// rastertoQuorin run as a child process for one job: CUPS raster in on its
+// standard input, the printer stream out of its standard output, its
+// messages out of standard error. One thread drives it: while the raster
+// waits to be taken, the output is moved along, so neither side can stall
+// the other.
+#ifndef QUORIN_APP_FILTER_CHILD_H
+#define QUORIN_APP_FILTER_CHILD_H
+
+#include <cups/raster.h>
+#include <ctime>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct FilterIo {
+    void* ctx = nullptr;
+    // Takes printer stream bytes; false when they cannot be delivered.
+    bool (*sendOutput)(void* ctx, const void* data, size_t len) = nullptr;
+    // One standard-error line, without its newline.
+    void (*onLine)(void* ctx, const std::string& line) = nullptr;
+    // True once the job is to stop.
+    bool (*canceled)(void* ctx) = nullptr;
+};
+
+struct FilterChild {
+    pid_t pid = -1;
+    int input = -1, output = -1, messages = -1;
+    cups_raster_t* raster = nullptr;
+    FilterIo io;
+    std::string partialLine;
+    bool inputFailed = false;  // the filter stopped taking raster
+    bool outputFailed = false; // the printer stream could not be delivered
+    bool termSent = false, killSent = false;
+    time_t termTime = 0;
+};
+
+// The filter beside this program (a build tree), else in CUPS's ServerBin;
+// empty when neither has it. *looked lists the places tried.
+std::string FindFilter(std::string* looked);
+
+// Starts the filter with the CUPS filter arguments (printer, job id, user,
+// title, copies, options); the raster goes to its standard input.
+bool StartFilter(FilterChild* child, const std::string& path, const std::vector<std::string>& argv,
+                 const FilterIo& io);
+
+bool FilterWriteHeader(FilterChild* child, cups_page_header2_t* header);
+bool FilterWritePixels(FilterChild* child, const unsigned char* data, unsigned len);
+
+// Asks the filter to stop (SIGTERM); it still ends its stream properly.
+void CancelFilter(FilterChild* child);
+
+// Ends the raster, delivers the rest of the output and waits for the
+// filter: its exit status, 128 + signal, or -1 when it never ran.
+int FinishFilter(FilterChild* child);
+
+#endif
