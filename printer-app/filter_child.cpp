@@ -44,19 +44,29 @@ void DeliverLine(FilterChild* c, const std::string& line)
         c->io.onLine(c->io.ctx, line);
 }
 
+// What a pipe holds: 0 when nothing yet, -1 once it has ended (it is closed).
+ssize_t ReadPipe(int* fd, char* buf, size_t size)
+{
+    ssize_t n = read(*fd, buf, size);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        return 0;
+    if (n <= 0) {
+        CloseFd(fd);
+        return -1;
+    }
+    return n;
+}
+
 void ReadMessages(FilterChild* c)
 {
     char buf[4096];
-    ssize_t n = read(c->messages, buf, sizeof buf);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN))
-        return;
-    if (n <= 0) {
-        if (!c->partialLine.empty())
-            DeliverLine(c, c->partialLine);
+    ssize_t n = ReadPipe(&c->messages, buf, sizeof buf);
+    if (n < 0 && !c->partialLine.empty()) {
+        DeliverLine(c, c->partialLine);
         c->partialLine.clear();
-        CloseFd(&c->messages);
-        return;
     }
+    if (n <= 0)
+        return;
     c->partialLine.append(buf, (size_t)n);
     size_t start = 0, end;
     while ((end = c->partialLine.find('\n', start)) != std::string::npos) {
@@ -73,13 +83,9 @@ void ReadMessages(FilterChild* c)
 void ReadOutput(FilterChild* c)
 {
     char buf[65536];
-    ssize_t n = read(c->output, buf, sizeof buf);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+    ssize_t n = ReadPipe(&c->output, buf, sizeof buf);
+    if (n <= 0)
         return;
-    if (n <= 0) {
-        CloseFd(&c->output);
-        return;
-    }
     // Once the printer refuses data the rest is read and dropped, so that
     // the filter can still end.
     if (!c->outputFailed && !c->io.sendOutput(c->io.ctx, buf, (size_t)n)) {

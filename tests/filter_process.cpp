@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <ftw.h>
 #include <sstream>
 #include <poll.h>
@@ -203,6 +204,16 @@ void RemoveTree(const std::string& dir)
     nftw(
         dir.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); }, 16,
         FTW_DEPTH | FTW_PHYS);
+}
+
+void RemoveTreeUnlessFailed(const std::string& dir, const std::string& what)
+{
+    if (dir.empty())
+        return;
+    if (testing::Test::HasFailure())
+        fprintf(stderr, "%s kept in %s\n", what.c_str(), dir.c_str());
+    else
+        RemoveTree(dir);
 }
 
 std::string ReadFile(const std::string& path)

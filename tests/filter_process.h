@@ -60,6 +60,10 @@ std::string MakeTempDir(const std::string& tag);
 // Removes a folder and everything below it, without following links.
 void RemoveTree(const std::string& dir);
 
+// Removes a test's folder, or keeps it for a look when the test failed and
+// says so on standard error.
+void RemoveTreeUnlessFailed(const std::string& dir, const std::string& what);
+
 // Lines of a text (without line ends).
 std::vector<std::string> SplitLines(const std::string& text);
 

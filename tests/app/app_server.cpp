@@ -2,7 +2,6 @@
 
 #include <cups/cups.h>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -113,12 +112,7 @@ bool StartAppServer(AppServer* app, std::string* why)
 AppServer::~AppServer()
 {
     StopProgram(pid);
-    if (dir.empty())
-        return;
-    if (testing::Test::HasFailure())
-        fprintf(stderr, "the app's files are kept in %s\n", dir.c_str());
-    else
-        RemoveTree(dir);
+    RemoveTreeUnlessFailed(dir, "the app's files");
 }
 
 std::string PrinterUri(const AppServer& app)

@@ -311,22 +311,30 @@ TEST_F(PrinterApp, PrinterDefaultsApplyToJobsThatDoNotSayOtherwise)
 TEST_F(PrinterApp, ImpressionsAreTheSidesTheFilterReports)
 {
     // Uncollated copies are the printer's: the filter says how many it
-    // makes of each side, and the job counts what it says.
-    std::string document = RasterDocument("two.pwg", 2);
-    IppJob job = PrintDocument(app, document, "image/pwg-raster",
-                               {"integer copies 3", "keyword multiple-document-handling "
-                                                    "separate-documents-uncollated-copies"});
-    ASSERT_EQ(job.state, "completed") << Describe(job);
-    EXPECT_EQ(PjlSetting(job.stream, "COPIES"), "3");
-    EXPECT_EQ(DecodeJob(job.stream).pages.size(), 2u);
+    // makes of each side, and the job counts what it says, not the copies
+    // PAPPL renders of an image.
+    ASSERT_TRUE(WriteHalfBlackJpeg(Path("half.jpg")));
+    const struct {
+        std::string document, format;
+        unsigned pages;
+    } cases[] = {{RasterDocument("two.pwg", 2), "image/pwg-raster", 2}, {Path("half.jpg"), "image/jpeg", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        IppJob job = PrintDocument(app, c.document, c.format,
+                                   {"integer copies 3", "keyword multiple-document-handling "
+                                                        "separate-documents-uncollated-copies"});
+        ASSERT_EQ(job.state, "completed") << Describe(job);
+        EXPECT_EQ(PjlSetting(job.stream, "COPIES"), "3");
+        EXPECT_EQ(DecodeJob(job.stream).pages.size(), c.pages);
 
-    std::vector<TestPage> rgb = AsRgbPages(NumberedPages(GrayPageHeader(kA6), 2));
-    for (TestPage& p : rgb)
-        p.header.NumCopies = 3;
-    ASSERT_TRUE(WriteRasterFile(Path("two.ras"), rgb));
-    ProcessResult direct = RunProgram(FilterPath(), {"q", "1", "u", "t", "3", "", Path("two.ras")});
-    ASSERT_EQ(direct.status, 0) << Joined(ErrorLines(direct.err));
-    EXPECT_EQ(job.impressions, (int)FilterImpressions(direct.err));
+        std::vector<TestPage> rgb = AsRgbPages(NumberedPages(GrayPageHeader(kA6), c.pages));
+        for (TestPage& p : rgb)
+            p.header.NumCopies = 3;
+        ASSERT_TRUE(WriteRasterFile(Path("direct.ras"), rgb));
+        ProcessResult direct = RunProgram(FilterPath(), {"q", "1", "u", "t", "3", "", Path("direct.ras")});
+        ASSERT_EQ(direct.status, 0) << Joined(ErrorLines(direct.err));
+        EXPECT_EQ(job.impressions, (int)FilterImpressions(direct.err));
+    }
 }
 
 TEST_F(PrinterApp, UnreadableDocumentsAbortTheJobWithAReason)
@@ -353,6 +361,7 @@ TEST_F(PrinterApp, CancellingMidwayLeavesAWellFormedStream)
     EXPECT_TRUE(d.ok) << Joined(d.report.problems);
     EXPECT_TRUE(EndsWithTrailer(job.stream));
     EXPECT_LT(d.pages.size(), 8u);
+    EXPECT_EQ(job.impressions, (int)d.pages.size());
     printf("cancelled after %d impression(s): %zu page(s) in a sound stream\n", job.impressions, d.pages.size());
     // Neither the filter nor Ghostscript is left behind.
     std::string children = ReadFile("/proc/" + std::to_string(app.pid) + "/task/" + std::to_string(app.pid) +

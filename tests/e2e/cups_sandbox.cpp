@@ -8,7 +8,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <sstream>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -261,12 +260,7 @@ void StopCupsd(PrivateCupsd* cupsd)
 PrivateCupsd::~PrivateCupsd()
 {
     StopCupsd(this);
-    if (root.empty())
-        return;
-    if (testing::Test::HasFailure())
-        fprintf(stderr, "private cupsd's files kept in %s\n", root.c_str());
-    else
-        RemoveTree(root);
+    RemoveTreeUnlessFailed(root, "private cupsd's files");
 }
 
 ProcessResult RunClient(const PrivateCupsd& cupsd, const std::string& program, const std::vector<std::string>& args)
