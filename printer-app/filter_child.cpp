@@ -2,7 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -16,26 +16,11 @@ const int kPollMsec = 250;
 const int kTermGraceSec = 10;
 const size_t kMaxLine = 4096;
 
-bool Executable(const std::string& path)
-{
-    return access(path.c_str(), X_OK) == 0;
-}
-
 void CloseFd(int* fd)
 {
     if (*fd >= 0)
         close(*fd);
     *fd = -1;
-}
-
-void CheckCancel(FilterChild* c)
-{
-    if (!c->termSent && c->io.canceled && c->io.canceled(c->io.ctx))
-        CancelFilter(c);
-    if (c->termSent && !c->killSent && time(nullptr) - c->termTime > kTermGraceSec) {
-        kill(c->pid, SIGKILL);
-        c->killSent = true;
-    }
 }
 
 void DeliverLine(FilterChild* c, const std::string& line)
@@ -88,57 +73,60 @@ void ReadOutput(FilterChild* c)
         return;
     // Once the printer refuses data the rest is read and dropped, so that
     // the filter can still end.
-    if (!c->outputFailed && !c->io.sendOutput(c->io.ctx, buf, (size_t)n)) {
-        c->outputFailed = true;
+    if (!c->outputFailed.load(std::memory_order_acquire) && !c->io.sendOutput(c->io.ctx, buf, (size_t)n)) {
+        c->outputFailed.store(true, std::memory_order_release);
         CancelFilter(c);
     }
 }
 
-// Waits until the filter takes input (when wantWrite) or has output, moves
-// its output along, and tells whether input can be written now.
-bool Service(FilterChild* c, bool wantWrite)
+// The output thread: until the filter has closed both streams.
+void* DeliverOutput(void* arg)
 {
-    pollfd fds[3];
-    int n = 0, in = -1, out = -1, msg = -1;
-    if (wantWrite)
-        fds[in = n++] = {c->input, POLLOUT, 0};
-    if (c->output >= 0)
-        fds[out = n++] = {c->output, POLLIN, 0};
-    if (c->messages >= 0)
-        fds[msg = n++] = {c->messages, POLLIN, 0};
-    int ready = poll(fds, (nfds_t)n, kPollMsec);
-    CheckCancel(c);
-    if (ready <= 0)
-        return false;
-    const short done = POLLIN | POLLHUP | POLLERR;
-    if (out >= 0 && (fds[out].revents & done))
-        ReadOutput(c);
-    if (msg >= 0 && (fds[msg].revents & done))
-        ReadMessages(c);
-    return in >= 0 && (fds[in].revents & (POLLOUT | POLLERR | POLLHUP));
-}
-
-bool WriteInput(FilterChild* c, const unsigned char* data, size_t len)
-{
-    while (len > 0) {
-        if (c->inputFailed || c->termSent)
-            return false;
-        if (!Service(c, true))
-            continue;
-        ssize_t n = write(c->input, data, len);
-        if (n > 0) {
-            data += n;
-            len -= (size_t)n;
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            c->inputFailed = true; // the filter has ended or closed its input
+    FilterChild* c = static_cast<FilterChild*>(arg);
+    time_t termTime = 0;
+    bool killed = false;
+    while (c->output >= 0 || c->messages >= 0) {
+        pollfd fds[2];
+        nfds_t n = 0;
+        int out = -1, msg = -1;
+        if (c->output >= 0)
+            fds[out = (int)n++] = {c->output, POLLIN, 0};
+        if (c->messages >= 0)
+            fds[msg = (int)n++] = {c->messages, POLLIN, 0};
+        int ready = poll(fds, n, kPollMsec);
+        const short done = POLLIN | POLLHUP | POLLERR;
+        if (ready > 0 && out >= 0 && (fds[out].revents & done))
+            ReadOutput(c);
+        if (ready > 0 && msg >= 0 && (fds[msg].revents & done))
+            ReadMessages(c);
+        if (c->io.canceled && c->io.canceled(c->io.ctx))
+            CancelFilter(c);
+        if (c->termSent.load(std::memory_order_acquire) && !killed) {
+            if (termTime == 0)
+                termTime = time(nullptr);
+            else if (time(nullptr) - termTime > kTermGraceSec) {
+                kill(c->pid, SIGKILL);
+                killed = true;
+            }
         }
     }
-    return true;
+    return nullptr;
 }
 
 ssize_t RasterToFilter(void* ctx, unsigned char* data, size_t len)
 {
-    return WriteInput(static_cast<FilterChild*>(ctx), data, len) ? (ssize_t)len : -1;
+    FilterChild* c = static_cast<FilterChild*>(ctx);
+    size_t left = len;
+    while (left > 0 && !c->inputFailed) {
+        ssize_t n = write(c->input, data, left);
+        if (n > 0) {
+            data += n;
+            left -= (size_t)n;
+        } else if (n < 0 && errno != EINTR) {
+            c->inputFailed = true; // the filter has ended or closed its input
+        }
+    }
+    return c->inputFailed ? -1 : (ssize_t)len;
 }
 } // namespace
 
@@ -155,7 +143,7 @@ std::string FindFilter(std::string* looked)
     places.push_back(std::string("/usr/lib/cups/filter/") + kFilterName);
     looked->clear();
     for (const std::string& p : places) {
-        if (Executable(p))
+        if (access(p.c_str(), X_OK) == 0)
             return p;
         *looked += (looked->empty() ? "" : ", ") + p;
     }
@@ -175,14 +163,19 @@ bool StartFilter(FilterChild* c, const std::string& path, const std::vector<std:
     c->input = fds[1];
     c->output = fds[2];
     c->messages = fds[4];
-    if (c->pid < 0) {
+    if (c->pid >= 0) {
+        int rc = pthread_create(&c->outputThread, nullptr, DeliverOutput, c);
+        c->outputThreadStarted = rc == 0;
+        spawnErrno = rc;
+    }
+    if (!c->outputThreadStarted) {
+        // Without the thread nobody would take the filter's output.
         CloseFd(&c->input);
         CloseFd(&c->output);
         CloseFd(&c->messages);
         errno = spawnErrno;
         return false;
     }
-    fcntl(c->input, F_SETFL, fcntl(c->input, F_GETFL) | O_NONBLOCK);
     c->raster = cupsRasterOpenIO(RasterToFilter, c, CUPS_RASTER_WRITE_COMPRESSED);
     return c->raster != nullptr;
 }
@@ -200,11 +193,8 @@ bool FilterWritePixels(FilterChild* c, const unsigned char* data, unsigned len)
 
 void CancelFilter(FilterChild* c)
 {
-    if (c->pid < 0 || c->termSent)
-        return;
-    kill(c->pid, SIGTERM);
-    c->termSent = true;
-    c->termTime = time(nullptr);
+    if (c->pid > 0 && !c->termSent.exchange(true, std::memory_order_acq_rel))
+        kill(c->pid, SIGTERM);
 }
 
 int FinishFilter(FilterChild* c)
@@ -213,8 +203,10 @@ int FinishFilter(FilterChild* c)
         cupsRasterClose(c->raster);
     c->raster = nullptr;
     CloseFd(&c->input);
-    while (c->output >= 0 || c->messages >= 0)
-        Service(c, false);
+    if (c->outputThreadStarted)
+        pthread_join(c->outputThread, nullptr);
+    c->outputThreadStarted = false;
+    // The filter closes its streams as it exits.
     int status = c->pid >= 0 ? WaitChild(c->pid) : -1;
     c->pid = -1;
     return status;

@@ -1,17 +1,19 @@
 // rastertoQuorin run as a child process for one job: CUPS raster in on its
 // standard input, the printer stream out of its standard output, its
-// messages out of standard error. One thread drives it: while the raster
-// waits to be taken, the output is moved along, so neither side can stall
-// the other.
+// messages out of standard error. The job's thread writes the raster; an
+// output thread of its own delivers the stream and the messages as they
+// come, so the printer never waits for the next page to be rendered.
 #ifndef QUORIN_APP_FILTER_CHILD_H
 #define QUORIN_APP_FILTER_CHILD_H
 
+#include <atomic>
 #include <cups/raster.h>
-#include <ctime>
+#include <pthread.h>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
+// Called on the output thread.
 struct FilterIo {
     void* ctx = nullptr;
     // Takes printer stream bytes; false when they cannot be delivered.
@@ -27,11 +29,13 @@ struct FilterChild {
     int input = -1, output = -1, messages = -1;
     cups_raster_t* raster = nullptr;
     FilterIo io;
-    std::string partialLine;
-    bool inputFailed = false;  // the filter stopped taking raster
-    bool outputFailed = false; // the printer stream could not be delivered
-    bool termSent = false, killSent = false;
-    time_t termTime = 0;
+    pthread_t outputThread;
+    bool outputThreadStarted = false;
+    std::string partialLine;          // output thread only
+    bool inputFailed = false;         // job thread only: the filter stopped taking raster
+    // Set by the output thread, read by the job thread.
+    std::atomic<bool> outputFailed{false}; // the printer stream could not be delivered
+    std::atomic<bool> termSent{false};
 };
 
 // The filter beside this program (a build tree), else in CUPS's ServerBin;
@@ -39,18 +43,18 @@ struct FilterChild {
 std::string FindFilter(std::string* looked);
 
 // Starts the filter with the CUPS filter arguments (printer, job id, user,
-// title, copies, options); the raster goes to its standard input.
+// title, copies, options) and its output thread.
 bool StartFilter(FilterChild* child, const std::string& path, const std::vector<std::string>& argv,
                  const FilterIo& io);
 
 bool FilterWriteHeader(FilterChild* child, cups_page_header2_t* header);
 bool FilterWritePixels(FilterChild* child, const unsigned char* data, unsigned len);
 
-// Asks the filter to stop (SIGTERM); it still ends its stream properly.
+// Asks the filter to stop (SIGTERM, once); it still ends its stream properly.
 void CancelFilter(FilterChild* child);
 
-// Ends the raster, delivers the rest of the output and waits for the
-// filter: its exit status, 128 + signal, or -1 when it never ran.
+// Ends the raster, waits until the output thread has delivered the rest and
+// the filter has ended: its exit status, 128 + signal, or -1 when it never ran.
 int FinishFilter(FilterChild* child);
 
 #endif

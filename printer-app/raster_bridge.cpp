@@ -94,7 +94,8 @@ const char* DocumentHandling(pappl_job_t* job)
 
 bool Succeeded(const BridgeJob* b, int status)
 {
-    return status == 0 && b->failure.empty() && !b->filter.inputFailed && !b->filter.outputFailed;
+    return status == 0 && b->failure.empty() && !b->filter.inputFailed &&
+           !b->filter.outputFailed.load(std::memory_order_acquire);
 }
 
 // The first cause, in the words of whoever saw it.
@@ -104,7 +105,7 @@ std::string FailureMessage(const BridgeJob* b, int status)
         return b->failure;
     if (!b->report.error.empty())
         return b->report.error;
-    if (b->filter.outputFailed)
+    if (b->filter.outputFailed.load(std::memory_order_acquire))
         return "The printer did not take the print data.";
     if (status > 128)
         return "The printer driver rastertoQuorin stopped on signal " + std::to_string(status - 128) + ".";
