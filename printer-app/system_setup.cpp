@@ -70,7 +70,11 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data
         return nullptr;
     if (const char* host = option("server-hostname"))
         papplSystemSetHostName(system, host);
-    papplSystemAddListeners(system, option("listen-hostname"));
+    // The server the sub-commands start for themselves stays on the local
+    // socket PAPPL adds.
+    const char* hidden = option("private-server");
+    if (!hidden || strcmp(hidden, "true") != 0)
+        papplSystemAddListeners(system, option("listen-hostname"));
     papplSystemSetPrinterDrivers(system, kQuorinDriverCount, kQuorinDrivers, QuorinAutoAdd, QuorinPrinterCreated,
                                  QuorinDriver, data);
     // Desktops send PDF first.

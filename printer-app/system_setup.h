@@ -7,7 +7,8 @@
 
 // papplMainloop's system callback for the `server` sub-command. Takes the
 // -o options server-name, server-hostname, server-port, listen-hostname,
-// spool-directory, log-file, log-level, server-options and auth-service;
+// spool-directory, log-file, log-level, server-options, auth-service and
+// private-server (set by PAPPL for the server its sub-commands start);
 // others are ignored.
 pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data);
 
