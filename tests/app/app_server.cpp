@@ -191,6 +191,14 @@ IppJob PrintDocument(const AppServer& app, const std::string& document, const st
     return job;
 }
 
+std::string ServerChildren(const AppServer& app)
+{
+    std::string tasks = "/proc/" + std::to_string(app.pid) + "/task/", children;
+    for (const std::string& task : DirEntries(tasks))
+        children += ReadFile(tasks + task + "/children");
+    return children;
+}
+
 ProcessUse ServerUse(const AppServer& app)
 {
     ProcessUse use;

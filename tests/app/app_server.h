@@ -60,4 +60,7 @@ struct ProcessUse {
 };
 ProcessUse ServerUse(const AppServer& app);
 
+// The process ids of the server's child processes, from all its threads.
+std::string ServerChildren(const AppServer& app);
+
 #endif
