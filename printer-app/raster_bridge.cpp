@@ -1,5 +1,6 @@
 #include "raster_bridge.h"
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <string>
