@@ -6,6 +6,7 @@ set -eu
 PACKAGES="build-essential cmake pkg-config
 libcups2-dev libjbig-dev jbigkit-bin libpng-dev
 libgtest-dev libbenchmark-dev
+libpappl-dev cups-ipp-utils libjpeg-dev
 cups cups-client cups-ppdc cups-filters ghostscript poppler-utils
 clang libclang-rt-14-dev"
 

@@ -6,9 +6,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <gtest/gtest.h>
+#include <ftw.h>
 #include <sstream>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -139,8 +142,13 @@ Spawned StartProgram(const std::string& program, const std::vector<std::string>&
         return s;
     if (brokenStdout && pipe2(out, O_CLOEXEC) != 0)
         return s;
+    pid_t parent = getpid();
     s.pid = fork();
     if (s.pid == 0) {
+        // Ends with the test process, even when that is killed.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            _exit(126);
         int i = stdinPipe ? in[0] : open("/dev/null", O_RDONLY);
         int o = brokenStdout ? out[1] : open(s.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int e = open(s.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -175,6 +183,37 @@ ProcessResult WaitProgram(Spawned& s)
     r.out = ReadFile(s.outPath);
     r.err = ReadFile(s.errPath);
     return r;
+}
+
+void StopProgram(pid_t pid)
+{
+    if (pid <= 0)
+        return;
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 100; ++i) { // up to 5 s, then no more patience
+        if (waitpid(pid, nullptr, WNOHANG) == pid)
+            return;
+        usleep(50 * 1000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+void RemoveTree(const std::string& dir)
+{
+    nftw(
+        dir.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
+
+void RemoveTreeUnlessFailed(const std::string& dir, const std::string& what)
+{
+    if (dir.empty())
+        return;
+    if (testing::Test::HasFailure())
+        fprintf(stderr, "%s kept in %s\n", what.c_str(), dir.c_str());
+    else
+        RemoveTree(dir);
 }
 
 std::string ReadFile(const std::string& path)

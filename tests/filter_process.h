@@ -27,9 +27,10 @@ ProcessResult RunFilterOnFile(const std::string& rasterPath, const std::string& 
 std::string FilterPath();
 std::string BuildDir();
 
-// A program run in the background: standard output and error go to files
-// in dir (or standard output to a pipe nobody reads, to play a vanished
-// backend; or standard input from a pipe the test writes).
+// A program run in the background, ended with the test process: standard
+// output and error go to files in dir (or standard output to a pipe nobody
+// reads, to play a vanished backend; or standard input from a pipe the test
+// writes).
 struct Spawned {
     pid_t pid = -1;
     std::string outPath, errPath;
@@ -39,6 +40,10 @@ Spawned StartProgram(const std::string& program, const std::vector<std::string>&
                      const std::vector<std::string>& env, const std::string& dir, bool stdinPipe = false,
                      bool brokenStdout = false);
 ProcessResult WaitProgram(Spawned& s);
+
+// Ends a background program: SIGTERM, and SIGKILL when it is not gone
+// within five seconds. Does nothing for pid <= 0.
+void StopProgram(pid_t pid);
 
 std::string ReadFile(const std::string& path);
 
@@ -55,6 +60,13 @@ unsigned PageCopiesTotal(const std::string& err);
 
 // A fresh private directory under the build tree's temp area.
 std::string MakeTempDir(const std::string& tag);
+
+// Removes a folder and everything below it, without following links.
+void RemoveTree(const std::string& dir);
+
+// Removes a test's folder, or keeps it for a look when the test failed and
+// says so on standard error.
+void RemoveTreeUnlessFailed(const std::string& dir, const std::string& what);
 
 // Lines of a text (without line ends).
 std::vector<std::string> SplitLines(const std::string& text);

@@ -1,6 +1,5 @@
 #include "cups_sandbox.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,15 +8,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
-#include <ftw.h>
-#include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sstream>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "loopback_port.h"
 
 namespace {
 const char* const kSystemServerBin = QUORIN_SYSTEM_SERVERBIN;
@@ -41,37 +38,6 @@ bool Contains(const std::vector<std::string>& v, const std::string& s)
         if (x == s)
             return true;
     return false;
-}
-
-// A port on the loopback interface that nobody listens on right now.
-int FreeLoopbackPort()
-{
-    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0)
-        return 0;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (bind(s, (sockaddr*)&a, sizeof a) == 0 && getsockname(s, (sockaddr*)&a, &len) == 0)
-        port = ntohs(a.sin_port);
-    close(s);
-    return port;
-}
-
-bool Accepts(int port)
-{
-    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0)
-        return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons((uint16_t)port);
-    bool ok = connect(s, (sockaddr*)&a, sizeof a) == 0;
-    close(s);
-    return ok;
 }
 
 bool CopyExecutable(const std::string& from, const std::string& to)
@@ -165,13 +131,6 @@ std::string ReadWholeFile(const std::string& path)
     std::ostringstream s;
     s << f.rdbuf();
     return s.str();
-}
-
-void RemoveTree(const std::string& dir)
-{
-    nftw(
-        dir.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); }, 16,
-        FTW_DEPTH | FTW_PHYS);
 }
 
 std::string MakeSandboxDir(const std::string& tag)
@@ -277,7 +236,7 @@ bool StartCupsd(PrivateCupsd* cupsd, std::string* why)
             return false;
         }
         for (int i = 0; i < 200; ++i) { // up to 10 s
-            if (Accepts(port)) {
+            if (AcceptsConnections(port)) {
                 cupsd->host = "127.0.0.1:" + std::to_string(port);
                 return true;
             }
@@ -296,30 +255,14 @@ bool StartCupsd(PrivateCupsd* cupsd, std::string* why)
 
 void StopCupsd(PrivateCupsd* cupsd)
 {
-    if (cupsd->pid <= 0)
-        return;
-    kill(cupsd->pid, SIGTERM);
-    for (int i = 0; i < 100; ++i) { // up to 5 s, then no more patience
-        if (ChildGone(cupsd->pid)) {
-            cupsd->pid = -1;
-            return;
-        }
-        usleep(50 * 1000);
-    }
-    kill(cupsd->pid, SIGKILL);
-    waitpid(cupsd->pid, nullptr, 0);
+    StopProgram(cupsd->pid);
     cupsd->pid = -1;
 }
 
 PrivateCupsd::~PrivateCupsd()
 {
     StopCupsd(this);
-    if (root.empty())
-        return;
-    if (testing::Test::HasFailure())
-        fprintf(stderr, "private cupsd's files kept in %s\n", root.c_str());
-    else
-        RemoveTree(root);
+    RemoveTreeUnlessFailed(root, "private cupsd's files");
 }
 
 ProcessResult RunClient(const PrivateCupsd& cupsd, const std::string& program, const std::vector<std::string>& args)

@@ -16,9 +16,6 @@ std::string ReadWholeFile(const std::string& path);
 // A fresh folder that the scheduler's unprivileged filters can enter.
 std::string MakeSandboxDir(const std::string& tag);
 
-// Removes a folder and everything below it, without following links.
-void RemoveTree(const std::string& dir);
-
 // dir/serverbin: links to everything in the system's ServerBin, and a filter/
 // folder of links to the system filters (except those named in leaveOut) and
 // to the built rastertoQuorin, or a copy of it with copyFilter. The PPD names

@@ -123,9 +123,9 @@ TestPage MakePhotoPage(const cups_page_header2_t& header)
     return page;
 }
 
-bool WriteRasterFd(int fd, const std::vector<TestPage>& pages)
+bool WriteRasterFd(int fd, const std::vector<TestPage>& pages, cups_mode_t mode)
 {
-    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE_COMPRESSED);
+    cups_raster_t* ras = cupsRasterOpen(fd, mode);
     if (!ras)
         return false;
     bool ok = true;
@@ -147,12 +147,12 @@ bool WriteRasterFd(int fd, const std::vector<TestPage>& pages)
     return ok;
 }
 
-bool WriteRasterFile(const std::string& path, const std::vector<TestPage>& pages)
+bool WriteRasterFile(const std::string& path, const std::vector<TestPage>& pages, cups_mode_t mode)
 {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
-    bool ok = WriteRasterFd(fd, pages);
+    bool ok = WriteRasterFd(fd, pages, mode);
     return close(fd) == 0 && ok;
 }
 

@@ -32,9 +32,11 @@ TestPage MakeNumberedPage(const cups_page_header2_t& header, unsigned pageNumber
 // A photo-like page: smooth gray ramps and a dark disc, no two lines alike.
 TestPage MakePhotoPage(const cups_page_header2_t& header);
 
-// Writes the pages as one compressed raster stream. Returns false on failure.
-bool WriteRasterFile(const std::string& path, const std::vector<TestPage>& pages);
-bool WriteRasterFd(int fd, const std::vector<TestPage>& pages);
+// Writes the pages as one raster stream, compressed CUPS raster unless mode
+// asks for PWG or Apple raster. Returns false on failure.
+bool WriteRasterFile(const std::string& path, const std::vector<TestPage>& pages,
+                     cups_mode_t mode = CUPS_RASTER_WRITE_COMPRESSED);
+bool WriteRasterFd(int fd, const std::vector<TestPage>& pages, cups_mode_t mode = CUPS_RASTER_WRITE_COMPRESSED);
 
 // Writes an uncompressed stream byte by byte, without libcups's checks, so
 // tests can hand the filter headers that lie about their geometry.

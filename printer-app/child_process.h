@@ -1,0 +1,18 @@
+// Helper programs the app runs for a job (the filter, Ghostscript).
+#ifndef QUORIN_APP_CHILD_PROCESS_H
+#define QUORIN_APP_CHILD_PROCESS_H
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Starts program (a path, or a name looked up in PATH) with standard input,
+// output and error on the given descriptors and no other descriptor of the
+// app. Returns the process id, or -1 with errno set.
+pid_t SpawnChild(const std::string& program, const std::vector<std::string>& argv, int in, int out, int err);
+
+// Waits for the child to end: its exit status, or 128 + the signal that
+// ended it.
+int WaitChild(pid_t pid);
+
+#endif
