@@ -1,39 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "bmp_tools.h"
-#include "filter_process.h"
+#include "bytes.h"
+#include "files.h"
 
 namespace {
 using Bytes = std::vector<BYTE>;
-
-Bytes ReadBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const std::string& path, const Bytes& b)
-{
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
-}
-
-DWORD Le32(const Bytes& b, size_t at)
-{
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (DWORD)b[at + 3] << 24;
-}
-
-void SetLe32(Bytes* b, size_t at, DWORD v)
-{
-    for (int i = 0; i < 4; ++i)
-        (*b)[at + i] = (BYTE)(v >> (8 * i));
-}
 
 short Create(const std::string& path, short bits, long w, long h, const Bytes* pixels,
              std::string* log = nullptr)
@@ -102,7 +79,7 @@ TEST_F(BmpFiles, OnePixelTwentyFourBitFile)
     Bytes px = {10, 20, 30, 99}; // red, green, blue, pad
     std::string path = dir_ + "/one.bmp";
     ASSERT_TRUE(Create(path, 24, 1, 1, &px));
-    Bytes f = ReadBytes(path);
+    Bytes f = ReadFile<Bytes>(path);
     // 600 dpi is 23622 (0x5C46) pixels per metre; the pixel is stored blue, green, red.
     const Bytes want = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,
                         40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0,
@@ -126,7 +103,7 @@ TEST_F(BmpFiles, PalettesAndHeaderOnlyFiles)
         std::string path = dir_ + "/pal" + std::to_string(c.bits) + ".bmp";
         std::string log;
         ASSERT_TRUE(Create(path, c.bits, 100, 10, nullptr, &log)) << c.bits;
-        Bytes f = ReadBytes(path);
+        Bytes f = ReadFile<Bytes>(path);
         ASSERT_EQ(f.size(), c.offBits) << c.bits; // headers and palette only
         EXPECT_EQ(Le32(f, 10), c.offBits);
         DWORD line = GetBMPBytesPerLine(c.bits, 100);
@@ -161,7 +138,7 @@ TEST_F(BmpFiles, RefusesDepthsAndSizesItCannotWrite)
     EXPECT_NE(access((dir_ + "/wide.bmp").c_str(), F_OK), 0);
     EXPECT_TRUE(Create(dir_ + "/max.bmp", 24, 21844, 1, nullptr));
     EXPECT_TRUE(Create(dir_ + "/big.bmp", 8, 65532, 65538, nullptr));
-    EXPECT_EQ(Le32(ReadBytes(dir_ + "/big.bmp"), 2), 1078u + 65532u * 65538u);
+    EXPECT_EQ(Le32(ReadFile<Bytes>(dir_ + "/big.bmp"), 2), 1078u + 65532u * 65538u);
     EXPECT_FALSE(Create(dir_ + "/no/such/dir.bmp", 8, 4, 4, nullptr, &log));
     EXPECT_NE(log.find("CreateNullBMP::Open BMP File failed!"), std::string::npos);
 }
@@ -197,10 +174,10 @@ TEST_F(BmpFiles, RoundTripKeepsPixelsAndHeaders)
 
 TEST_F(BmpFiles, LoaderRefusesShortAndLyingFiles)
 {
-    Bytes good = ReadBytes(bc_);
+    Bytes good = ReadFile<Bytes>(bc_);
     auto loads = [&](const Bytes& b) {
         std::string path = dir_ + "/t.bmp";
-        WriteBytes(path, b);
+        WriteFile(path, std::string(b.begin(), b.end()));
         BITMAPFILEHEADER fh;
         BITMAPINFO* info = reinterpret_cast<BITMAPINFO*>(&fh);
         LPBYTE block = vlLoadDIBitmap(&path[0], &info, &fh);
@@ -219,7 +196,7 @@ TEST_F(BmpFiles, LoaderRefusesShortAndLyingFiles)
     EXPECT_FALSE(loads(Bytes(good.begin(), good.end() - 1)));
     for (DWORD size : {0u, 13u, 14u, 53u, 0xFFFFFFFFu}) {
         Bytes b = good;
-        SetLe32(&b, 2, size);
+        PutLe32(&b, 2, size);
         EXPECT_FALSE(loads(b)) << size;
     }
     Bytes extra = good; // trailing bytes beyond bfSize are not read
@@ -279,7 +256,7 @@ TEST_F(BmpFiles, CutsAtEveryPageEdge)
 
 TEST_F(BmpFiles, PasteRefusesWhatDoesNotFit)
 {
-    Bytes good = ReadBytes(bc_); // 62-byte header, 4 rows of 4 bytes
+    Bytes good = ReadFile<Bytes>(bc_); // 62-byte header, 4 rows of 4 bytes
     struct Case {
         const char* what;
         std::vector<std::pair<size_t, DWORD>> patches; // file offset, 32-bit value
@@ -304,10 +281,10 @@ TEST_F(BmpFiles, PasteRefusesWhatDoesNotFit)
             if (p.first == 28) // biBitCount is a WORD next to biCompression
                 b[28] = (BYTE)p.second;
             else
-                SetLe32(&b, p.first, p.second);
+                PutLe32(&b, p.first, p.second);
         }
         std::string path = dir_ + "/bad.bmp";
-        WriteBytes(path, b);
+        WriteFile(path, std::string(b.begin(), b.end()));
         BOOL rc = TRUE;
         EXPECT_EQ(Paste(64, 20, 0, 0, 0, 0, 0, &rc, path), Expected(64, 20, 0, 0, 0, 0)) << c.what;
         EXPECT_FALSE(rc) << c.what;
@@ -327,7 +304,7 @@ TEST_F(BmpFiles, PasteBarCodeWritesResultBmp)
     Bytes white(8 * 6, 0xFF);
     std::string src = dir_ + "/src.bmp";
     ASSERT_TRUE(Create(src, 1, 40, 6, &white));
-    const Bytes source = ReadBytes(src);
+    const Bytes source = ReadFile<Bytes>(src);
 
     for (int position : {9, -1}) {
         EXPECT_FALSE(PasteBarCode(&src[0], &bc_[0], position, 0, 0));
@@ -341,7 +318,7 @@ TEST_F(BmpFiles, PasteBarCodeWritesResultBmp)
 
     // Centre: X (40 - 24) / 2 + 8 = 16, byte 2; Y (6 - 4) / 2 = 1.
     ASSERT_TRUE(PasteBarCode(&src[0], &bc_[0], 4, 8, 0));
-    Bytes result = ReadBytes("result.bmp");
+    Bytes result = ReadFile<Bytes>("result.bmp");
     ASSERT_EQ(result.size(), source.size());
     EXPECT_TRUE(std::equal(source.begin(), source.begin() + 62, result.begin()));
     for (int top = 0; top < 6; ++top) {
@@ -356,5 +333,5 @@ TEST_F(BmpFiles, PasteBarCodeWritesResultBmp)
 
     std::string missing = dir_ + "/missing.bmp";
     EXPECT_FALSE(PasteBarCode(&src[0], &missing[0], 0, 0, 0));
-    EXPECT_EQ(ReadBytes("result.bmp").size(), 0u);
+    EXPECT_EQ(ReadFile<Bytes>("result.bmp").size(), 0u);
 }

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "gray_slot.h"
 #include "job_info.h"
+#include "page_slots.h"
 
 namespace {
 int kEdgeFilter[9] = {2, 1, 2, 1, -12, 1, 2, 1, 2};

@@ -2,18 +2,17 @@
 
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <grp.h>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-#include "filter_process.h"
+#include "files.h"
+#include "text_lines.h"
 #include "velorin.h"
 
 // This test build logs into a private folder (see tests/CMakeLists.txt).
@@ -38,13 +37,6 @@ protected:
 bool MakeFolder(mode_t mode)
 {
     return mkdir(kDir.c_str(), 0700) == 0 && chmod(kDir.c_str(), mode) == 0;
-}
-
-bool Write(const std::string& path, const std::string& text)
-{
-    std::ofstream f(path, std::ios::binary);
-    f << text;
-    return bool(f);
 }
 
 // What a path holds, without reading through a FIFO (which would block).
@@ -86,14 +78,6 @@ void LogTwo()
 {
     DbgMsg("first");
     DbgMsg("second");
-}
-
-size_t Count(const std::string& text, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
 }
 
 // "[yyyy/mm/dd hh:mm:ss] " before the message.
@@ -172,13 +156,13 @@ TEST_F(LogFolder, FileLogOnlyInAFolderNobodyElseControls)
          "owned by uid 12345", false},
         {"file is a link", false,
          [&] {
-             return MakeFolder(0755) && mkdir(elsewhere.c_str(), 0755) == 0 && Write(victim, "keep") &&
+             return MakeFolder(0755) && mkdir(elsewhere.c_str(), 0755) == 0 && WriteFile(victim, "keep") &&
                     symlink(victim.c_str(), kFile.c_str()) == 0;
          },
          "is a symbolic link", false},
         {"file of another user", true,
          [] {
-             return MakeFolder(0755) && Write(kFile, "keep") && chmod(kFile.c_str(), 0666) == 0 &&
+             return MakeFolder(0755) && WriteFile(kFile, "keep") && chmod(kFile.c_str(), 0666) == 0 &&
                     chown(kFile.c_str(), kStranger, kStranger) == 0;
          },
          "owned by uid 12345", false},
@@ -186,7 +170,7 @@ TEST_F(LogFolder, FileLogOnlyInAFolderNobodyElseControls)
          "is not a regular file", false},
         {"root's folder, the filter's own file", true,
          [] {
-             return MakeFolder(0755) && Write(kFile, "") && chown(kFile.c_str(), kStranger, kStranger) == 0;
+             return MakeFolder(0755) && WriteFile(kFile, "") && chown(kFile.c_str(), kStranger, kStranger) == 0;
          },
          nullptr, true, kStranger},
         {"root's folder, no file the filter may create", true, [] { return MakeFolder(0755); },
@@ -205,13 +189,13 @@ TEST_F(LogFolder, FileLogOnlyInAFolderNobodyElseControls)
 
         std::string err = InChild(LogTwo, c.runAs);
 
-        EXPECT_EQ(Count(err, "DEBUG: first ---------->\n"), 1u) << err;
-        EXPECT_EQ(Count(err, "DEBUG: second ---------->\n"), 1u) << err;
+        EXPECT_EQ(Occurrences(err, "DEBUG: first ---------->\n"), 1u) << err;
+        EXPECT_EQ(Occurrences(err, "DEBUG: second ---------->\n"), 1u) << err;
         if (c.why) {
-            EXPECT_EQ(Count(err, "DEBUG: DbgMsg::file log off, "), 1u) << err;
+            EXPECT_EQ(Occurrences(err, "DEBUG: DbgMsg::file log off, "), 1u) << err;
             EXPECT_NE(err.find(c.why), std::string::npos) << err;
         } else {
-            EXPECT_EQ(Count(err, "DbgMsg::"), 0u) << err;
+            EXPECT_EQ(Occurrences(err, "DbgMsg::"), 0u) << err;
         }
         if (c.logs) {
             std::vector<std::string> lines = SplitLines(ReadFile(kFile));
@@ -231,9 +215,9 @@ TEST_F(LogFolder, FullFileIsMovedAsideOnce)
     std::string filler;
     while (filler.size() < (size_t)VL_LOG_MAX_SIZE - 100)
         filler += "[2026/12/06 09:05:03] filler\n";
-    ASSERT_TRUE(Write(kFile, filler));
+    ASSERT_TRUE(WriteFile(kFile, filler));
     ASSERT_EQ(chmod(kFile.c_str(), 0600), 0);
-    ASSERT_TRUE(Write(kOld, "stale\n"));
+    ASSERT_TRUE(WriteFile(kOld, "stale\n"));
     testing::internal::CaptureStderr();
     DbgMsg("crossing %s", std::string(100, 'c').c_str());
     DbgMsg("after");
@@ -288,10 +272,10 @@ TEST_F(LogFolder, FullFileStartsOverWhenItCannotBeMoved)
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to run the log as another user";
     ASSERT_TRUE(MakeFolder(0755));
-    ASSERT_TRUE(Write(kFile, std::string((size_t)VL_LOG_MAX_SIZE, 'x')));
+    ASSERT_TRUE(WriteFile(kFile, std::string((size_t)VL_LOG_MAX_SIZE, 'x')));
     ASSERT_EQ(chown(kFile.c_str(), kStranger, kStranger), 0);
     std::string err = InChild(LogTwo, kStranger);
-    EXPECT_EQ(Count(err, "DbgMsg::"), 0u) << err;
+    EXPECT_EQ(Occurrences(err, "DbgMsg::"), 0u) << err;
     std::vector<std::string> lines = SplitLines(ReadFile(kFile));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].substr(20), "] second");

@@ -1,16 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-
-#include "filter_process.h"
-#include "test_pages.h"
+#include "files.h"
+#include "raster_job.h"
+#include "text_lines.h"
 
 namespace {
 std::string EmptyRaster()
 {
-    std::string path = MakeTempDir("entry") + "/empty.ras";
-    EXPECT_TRUE(WriteRasterFile(path, {}));
-    return path;
+    return WriteRasterJob(MakeTempDir("entry"), {});
 }
 
 bool AllTraceLinesWellFormed(const std::string& err)

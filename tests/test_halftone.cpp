@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "halftone.h"
-#include "gray_slot.h"
 #include "job_info.h"
+#include "page_slots.h"
 #include "threshold_matrix.h"
 
 namespace {

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "bytes.h"
+#include "files.h"
 #include "filter_process.h"
 #include "jbig_adapter.h"
 
@@ -46,11 +46,7 @@ Bitmap TextBitmap(unsigned long w, unsigned long h)
 
 Bitmap NoiseBitmap(unsigned long w, unsigned long h, unsigned seed = 1)
 {
-    Bitmap b = WhiteBitmap(w, h);
-    std::mt19937 rng(seed);
-    for (unsigned char& c : b.bits)
-        c = (unsigned char)rng();
-    return b;
+    return {w, h, RandomBytes(w / 8 * h, seed)};
 }
 
 // One-pixel lines both ways: the hardest case for typical prediction.
@@ -83,12 +79,6 @@ Bytes WithBIH(const Bitmap& b, const Bytes& data)
     MakePageBIH(b.width, b.height, bie.data());
     std::copy(data.begin(), data.end(), bie.begin() + JBIG_BIH_SIZE);
     return bie;
-}
-
-bool HaveProgram(const char* name)
-{
-    std::string cmd = std::string("command -v ") + name + " >/dev/null 2>&1";
-    return system(cmd.c_str()) == 0;
 }
 } // namespace
 
@@ -198,11 +188,8 @@ TEST(JbigAdapter, MatchesPbmtojbgAndJbgtopbm)
     for (const Bitmap& b : pages) {
         std::string pbm = dir + "/p" + std::to_string(k) + ".pbm", jbg = dir + "/p" + std::to_string(k) + ".jbg";
         std::string back = dir + "/b" + std::to_string(k++) + ".pbm";
-        {
-            std::ofstream f(pbm, std::ios::binary);
-            f << "P4\n" << b.width << " " << b.height << "\n";
-            f.write(reinterpret_cast<const char*>(b.bits.data()), (std::streamsize)b.bits.size());
-        }
+        WriteFile(pbm, "P4\n" + std::to_string(b.width) + " " + std::to_string(b.height) + "\n" +
+                           std::string(b.bits.begin(), b.bits.end()));
         std::string cmd = "pbmtojbg -q -s " + std::to_string(b.height) + " -o 0 -p 8 -m 0 " + pbm + " " + jbg;
         ASSERT_EQ(system(cmd.c_str()), 0) << cmd;
         std::string ref = ReadFile(jbg);
@@ -213,10 +200,7 @@ TEST(JbigAdapter, MatchesPbmtojbgAndJbgtopbm)
 
         // And JBIG-KIT's decoder program reads our BIE back to the bitmap.
         std::string ours = dir + "/ours.jbg";
-        {
-            std::ofstream f(ours, std::ios::binary);
-            f.write(reinterpret_cast<const char*>(bie.data()), (std::streamsize)bie.size());
-        }
+        WriteFile(ours, std::string(bie.begin(), bie.end()));
         ASSERT_EQ(system(("jbgtopbm " + ours + " " + back).c_str()), 0);
         std::string decoded = ReadFile(back);
         ASSERT_GE(decoded.size(), b.bits.size());

@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 
+#include "files.h"
 #include "job_info.h"
 #include "job_memory.h"
 #include "job_setup.h"
-#include "filter_process.h"
 
 TEST(Str2Int, LeadingDigitsOnly)
 {
@@ -114,9 +113,9 @@ TEST(ThreadCount, CgroupLimitsOfEveryLevelCount)
         for (const File& f : c.files) {
             std::string path = root + "/" + f.path;
             ASSERT_EQ(system(("mkdir -p \"$(dirname '" + path + "')\"").c_str()), 0);
-            std::ofstream(path) << f.text;
+            WriteFile(path, f.text);
         }
-        std::ofstream(root + "/cgroup") << c.procCgroup;
+        WriteFile(root + "/cgroup", c.procCgroup);
         EXPECT_EQ(CgroupMemoryHeadroom((root + "/cgroup").c_str(), root.c_str()), c.room) << c.what;
     }
 }

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "filter_process.h"
 #include "json_ticket.h"
 
@@ -43,17 +43,12 @@ BOOL ParseFile(const std::string& path, Table* t, std::string* log)
     *log = testing::internal::GetCapturedStderr();
     return rc;
 }
-
-bool Has(const std::string& log, const std::string& line)
-{
-    return log.find("DEBUG: " + line + " ---------->\n") != std::string::npos;
-}
 } // namespace
 
 TEST(JsonTicket, FillsTheRowsOfTheKeysFoundFromAFile)
 {
     std::string path = MakeTempDir("ticket") + "/ticket.json";
-    std::ofstream(path) << "{\n  \"USERNAME\": \"clerk\",\n  \"DUPLEX\": \"ON\"\n}\n";
+    WriteFile(path, "{\n  \"USERNAME\": \"clerk\",\n  \"DUPLEX\": \"ON\"\n}\n");
     Table t;
     std::string log;
     ASSERT_TRUE(ParseFile(path, &t, &log));
@@ -61,10 +56,10 @@ TEST(JsonTicket, FillsTheRowsOfTheKeysFoundFromAFile)
     EXPECT_EQ(t[JSON_ROW_DUPLEX], "ON");
     for (int r : {0, 2, 4, 5, 6, 7})
         EXPECT_EQ(t[r], "unset") << r;
-    EXPECT_TRUE(Has(log, "ParseJSON In, szJsonFileName = " + path));
-    EXPECT_TRUE(Has(log, "dataSize = 44"));
-    EXPECT_TRUE(Has(log, "Close file"));
-    EXPECT_TRUE(Has(log, "jsonStr[2] = DUPLEX"));
+    EXPECT_TRUE(Traced(log, "ParseJSON In, szJsonFileName = " + path));
+    EXPECT_TRUE(Traced(log, "dataSize = 44"));
+    EXPECT_TRUE(Traced(log, "Close file"));
+    EXPECT_TRUE(Traced(log, "jsonStr[2] = DUPLEX"));
     EXPECT_NE(log.find("ParseJSON Out, Tick = "), std::string::npos);
     EXPECT_NE(log.find(", rc = 1 ---------->\n"), std::string::npos);
 }
@@ -134,20 +129,20 @@ TEST(JsonTicket, FailuresLeaveTheTableUntouched)
     Table t;
     std::string log;
     EXPECT_FALSE(ParseFile(dir + "/missing.json", &t, &log));
-    EXPECT_TRUE(Has(log, "Open file failed, errno = 2, No such file or directory"));
+    EXPECT_TRUE(Traced(log, "Open file failed, errno = 2, No such file or directory"));
     EXPECT_NE(log.find(", rc = 0 ---------->\n"), std::string::npos);
     // Neither a directory nor a FIFO is read; a FIFO without a writer must
     // not hold the job (the alarm ends a hung run).
     EXPECT_FALSE(ParseFile(dir, &t, &log));
-    EXPECT_TRUE(Has(log, "ParseJSON::not a regular file"));
+    EXPECT_TRUE(Traced(log, "ParseJSON::not a regular file"));
     ASSERT_EQ(mkfifo((dir + "/fifo.json").c_str(), 0600), 0);
     alarm(20);
     EXPECT_FALSE(ParseFile(dir + "/fifo.json", &t, &log));
     alarm(0);
-    EXPECT_TRUE(Has(log, "ParseJSON::not a regular file"));
-    std::ofstream(dir + "/empty.json");
+    EXPECT_TRUE(Traced(log, "ParseJSON::not a regular file"));
+    WriteFile(dir + "/empty.json", "");
     EXPECT_FALSE(ParseFile(dir + "/empty.json", &t, &log));
-    EXPECT_TRUE(Has(log, "dataSize = 0"));
+    EXPECT_TRUE(Traced(log, "dataSize = 0"));
     EXPECT_EQ(t[JSON_ROW_USERNAME], "unset");
 }
 
@@ -159,7 +154,7 @@ TEST(JsonTicket, LimitsOfTheStringTable)
     std::string log;
     ASSERT_TRUE(Scan("{\"USERNAME\":\"" + longValue + "\"}", &t, &log));
     EXPECT_EQ(t[JSON_ROW_USERNAME], std::string(127, 'v'));
-    EXPECT_TRUE(Has(log, "jsonStr[1] = " + std::string(127, 'v')));
+    EXPECT_TRUE(Traced(log, "jsonStr[1] = " + std::string(127, 'v')));
 
     // Strings past the fiftieth are skipped, but the scan still ends at '}'.
     std::string many = "{";
@@ -170,12 +165,12 @@ TEST(JsonTicket, LimitsOfTheStringTable)
     ASSERT_TRUE(Scan(many, &m, &log));
     EXPECT_EQ(m[JSON_ROW_USERNAME], "");
     EXPECT_EQ(m[JSON_ROW_DUPLEX], "unset");
-    EXPECT_TRUE(Has(log, "ParseJSON::more than 50 strings, the rest are ignored"));
+    EXPECT_TRUE(Traced(log, "ParseJSON::more than 50 strings, the rest are ignored"));
 
     // A quote that never closes runs to the end of the data, not beyond it.
     Table u;
     EXPECT_FALSE(Scan("{\"USERNAME\":\"" + longValue, &u, &log));
-    EXPECT_TRUE(Has(log, "jsonStr[1] = " + std::string(127, 'v')));
+    EXPECT_TRUE(Traced(log, "jsonStr[1] = " + std::string(127, 'v')));
     EXPECT_EQ(u[JSON_ROW_USERNAME], "unset");
 }
 
@@ -197,8 +192,8 @@ TEST(JsonTicket, PasswordsNeverReachTheLog)
         std::string log;
         ASSERT_TRUE(Scan(c.ticket, &t, &log)) << c.ticket;
         EXPECT_EQ(log.find(c.secret), std::string::npos) << c.ticket << "\n" << log;
-        EXPECT_TRUE(Has(log, "jsonStr[1] = ********")) << c.ticket;
-        EXPECT_TRUE(Has(log, c.shown)) << c.ticket;
+        EXPECT_TRUE(Traced(log, "jsonStr[1] = ********")) << c.ticket;
+        EXPECT_TRUE(Traced(log, c.shown)) << c.ticket;
     }
     // The table itself keeps the value.
     Table t;

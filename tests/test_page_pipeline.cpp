@@ -6,34 +6,14 @@
 #include <unistd.h>
 
 #include "decoded_job.h"
-#include "filter_process.h"
-#include "test_pages.h"
-
-namespace {
-std::string WriteJob(const std::string& tag, const std::vector<TestPage>& pages)
-{
-    std::string path = MakeTempDir(tag) + "/job.ras";
-    EXPECT_TRUE(WriteRasterFile(path, pages));
-    return path;
-}
-
-int CountLinesStartingWith(const std::string& err, const std::string& prefix)
-{
-    int n = 0;
-    for (const std::string& line : SplitLines(err))
-        n += line.rfind(prefix, 0) == 0;
-    return n;
-}
-
-} // namespace
+#include "files.h"
+#include "raster_job.h"
+#include "text_lines.h"
 
 TEST(PagePipeline, EveryPageIsWrittenWithOneSlot)
 {
     cups_page_header2_t h = MakePageHeader(128, 96);
-    std::vector<TestPage> pages;
-    for (unsigned k = 1; k <= 4; ++k)
-        pages.push_back(MakeNumberedPage(h, k));
-    ProcessResult r = RunFilterOnFile(WriteJob("oneslot", pages), "", {"QUORIN_TEST_FREE_MEMORY=1"});
+    ProcessResult r = RunFilterOnPages("oneslot", NumberedPages(h, 4), {"QUORIN_TEST_FREE_MEMORY=1"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("DEBUG: gMAX_THREAD = 1 ---------->"), std::string::npos);
     EXPECT_NE(r.err.find("main::wait buffer index 0!"), std::string::npos) << "later pages never waited";
@@ -46,7 +26,7 @@ TEST(PagePipeline, TruncatedStreamEndsTheJobWithAnError)
     cups_page_header2_t h = MakePageHeader(128, 96);
     TestPage second = MakeNumberedPage(h, 2);
     second.pixels.resize(h.cupsBytesPerLine * 50);
-    ProcessResult r = RunFilterOnFile(WriteJob("trunc", {MakeNumberedPage(h, 1), second}));
+    ProcessResult r = RunFilterOnPages("trunc", {MakeNumberedPage(h, 1), second});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("GetCUPSPageData fail!"), std::string::npos);
     std::vector<std::string> errors = ErrorLines(r.err);
@@ -93,7 +73,7 @@ TEST(PagePipeline, CountsEveryPageOfALongJob)
     std::vector<TestPage> pages;
     for (unsigned k = 1; k <= 20; ++k)
         pages.push_back(MakeNumberedPage(h, k % 7));
-    ProcessResult r = RunFilterOnFile(WriteJob("twenty", pages));
+    ProcessResult r = RunFilterOnPages("twenty", pages);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("JbigThread::exit print out 20 pages"), std::string::npos);
     EXPECT_EQ(CountLinesStartingWith(r.err, "DEBUG: ImageProcThread::exit image process thread page"), 20);
@@ -183,7 +163,7 @@ TEST(PagePipeline, AddressSpaceLimitStillPrintsEveryPage)
         if (tinyFirst)
             pages.push_back(MakeNumberedPage(MakePageHeader(32, 32), 1));
         pages.insert(pages.end(), 8, gray);
-        std::string raster = WriteJob(tinyFirst ? "aslimit-tiny" : "aslimit", pages);
+        std::string raster = WriteRasterJob(MakeTempDir(tinyFirst ? "aslimit-tiny" : "aslimit"), pages);
         ProcessResult r = RunProgram("/bin/sh", {"/bin/sh", "-c", "ulimit -v 90000 && exec \"$0\" 1 u t 1 '' \"$1\"",
                                                  FilterPath(), raster});
         EXPECT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
@@ -210,7 +190,7 @@ TEST(PagePipeline, PagesFinishingOutOfOrderLeaveInOrder)
                 FillRect(&pages.back(), side * 5 / 8, 0, side * 3 / 8, side, 128);
             want.push_back(duplex ? (k % 2 ? (int)k + 1 : (int)k - 1) : (int)k);
         }
-        ProcessResult r = RunFilterOnFile(WriteJob("outoforder", pages));
+        ProcessResult r = RunFilterOnPages("outoforder", pages);
         ASSERT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
         std::vector<std::string> problems;
         EXPECT_EQ(PageOrder(r.out, side, &problems), want) << (duplex ? "duplex" : "simplex");

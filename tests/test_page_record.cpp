@@ -2,38 +2,15 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <vector>
 
+#include "bytes.h"
 #include "jbig_adapter.h"
 #include "page_record.h"
+#include "page_slots.h"
 #include "stream_parser.h"
 
 namespace {
-uint32_t Le32(const char* p)
-{
-    const unsigned char* u = reinterpret_cast<const unsigned char*>(p);
-    return u[0] | u[1] << 8 | u[2] << 16 | (uint32_t)u[3] << 24;
-}
-
-// A slot holding a one-bit page as the image processing leaves it.
-struct OneBitSlot {
-    JobInfo slot;
-    OneBitSlot(DWORD width, DWORD height, const std::vector<BYTE>& bits)
-    {
-        InitJobSlot(&slot, 4);
-        slot.page_width = width;
-        slot.page_height = height;
-        slot.linebyte = width / 8;
-        BYTE* buf = static_cast<BYTE*>(malloc(bits.size()));
-        memcpy(buf, bits.data(), bits.size());
-        slot.lpbuf.store(buf);
-        slot.inheader.PageSize[0] = 595;
-        slot.inheader.PageSize[1] = 842;
-        slot.inheader.MediaPosition = 250;
-    }
-    ~OneBitSlot() { free(slot.lpbuf.load()); }
-};
 
 std::vector<char> Header(JobInfo* slot, DWORD compsize)
 {
@@ -61,9 +38,9 @@ TEST(PageHeader, EveryByteIsSetLittleEndian)
     bits[0] = 0xFF;
     bits[5] = 0x81;
     OneBitSlot s(64, 32, bits);
-    s.slot.inheader.cupsMediaType = 2;
-    s.slot.inheader.MediaPosition = 3;
-    std::vector<char> h = Header(&s.slot, 0x01020304);
+    s.job.inheader.cupsMediaType = 2;
+    s.job.inheader.MediaPosition = 3;
+    std::vector<char> h = Header(&s.job, 0x01020304);
     const unsigned char want[PAGE_HEADER_SIZE] = {
         'G', 'D', 'I', 0,  64, 0, 0, 0,  32, 0, 0, 0,  0, 1, 0, 0,
         4,   3,   2,   1,  10, 0, 0, 0,  ENG_ISO_A4, ENG_MEDIA_THICK, 3, 0,  1, 1, 0, 1};
@@ -77,22 +54,22 @@ TEST(PageHeader, PaperMediaAndTrayCodes)
         {595, 842, ENG_ISO_A4}, {612, 792, ENG_LETTER}, {396, 612, ENG_ST_LEF}, {553, 757, ENG_16K},
         {842, 595, ENG_PAPER_CUSTOMER}, {596, 842, ENG_PAPER_CUSTOMER}, {0, 0, ENG_PAPER_CUSTOMER}};
     for (auto p : papers) {
-        s.slot.inheader.PageSize[0] = p.w;
-        s.slot.inheader.PageSize[1] = p.h;
-        EXPECT_EQ((BYTE)Header(&s.slot, 2)[PH_PAPER_TYPE], p.code) << p.w << "x" << p.h;
+        s.job.inheader.PageSize[0] = p.w;
+        s.job.inheader.PageSize[1] = p.h;
+        EXPECT_EQ((BYTE)Header(&s.job, 2)[PH_PAPER_TYPE], p.code) << p.w << "x" << p.h;
     }
     // Media types past the table print as plain paper instead of reading beyond it.
     struct { unsigned type; BYTE code; } media[] = {
         {0, ENG_MEDIA_PLAIN}, {1, ENG_MEDIA_CARDSTOCK}, {5, ENG_MEDIA_TRANSPARENCY}, {9, ENG_MEDIA_AUTO},
         {10, ENG_MEDIA_PLAIN}, {0xFFFFFFFFu, ENG_MEDIA_PLAIN}};
     for (auto m : media) {
-        s.slot.inheader.cupsMediaType = m.type;
-        EXPECT_EQ((BYTE)Header(&s.slot, 2)[PH_MEDIA_TYPE], m.code) << m.type;
+        s.job.inheader.cupsMediaType = m.type;
+        EXPECT_EQ((BYTE)Header(&s.job, 2)[PH_MEDIA_TYPE], m.code) << m.type;
     }
     struct { unsigned position; BYTE tray; } trays[] = {{250, 0}, {0, 0}, {1, 1}, {258, 2}};
     for (auto t : trays) {
-        s.slot.inheader.MediaPosition = t.position;
-        EXPECT_EQ((BYTE)Header(&s.slot, 2)[PH_MEDIA_POSITION], t.tray) << t.position;
+        s.job.inheader.MediaPosition = t.position;
+        EXPECT_EQ((BYTE)Header(&s.job, 2)[PH_MEDIA_POSITION], t.tray) << t.position;
     }
 }
 
@@ -116,9 +93,9 @@ TEST(PageHeader, BlackDotsCountEveryBitmapByte)
     blank.page_height = 7040;
     blank.linebyte = 624;
     std::vector<char> h = Header(&blank, 2);
-    EXPECT_EQ(Le32(&h[PH_BLACKDOTS]), 0u);
-    EXPECT_EQ(Le32(&h[PH_DATASIZE]), 624u * 7040u);
-    EXPECT_EQ(Le32(&h[PH_COMPSIZE]), 2u);
+    EXPECT_EQ(Le32(h, PH_BLACKDOTS), 0u);
+    EXPECT_EQ(Le32(h, PH_DATASIZE), 624u * 7040u);
+    EXPECT_EQ(Le32(h, PH_COMPSIZE), 2u);
 }
 
 TEST(PageRecord, RecordIsLeadInHeaderAndDataThatDecodesToThePage)
@@ -129,14 +106,14 @@ TEST(PageRecord, RecordIsLeadInHeaderAndDataThatDecodesToThePage)
     OneBitSlot s(1024, 256, bits);
     DWORD len = 0;
     std::string log;
-    BYTE* rec = Build(&s.slot, &len, &log);
+    BYTE* rec = Build(&s.job, &len, &log);
     ASSERT_NE(rec, nullptr);
-    const char* h = reinterpret_cast<const char*>(rec) + 2;
+    const std::vector<BYTE> h(rec + 2, rec + PAGE_RECORD_PREFIX);
     EXPECT_EQ(rec[0], 0x1B);
     EXPECT_EQ(rec[1], 0x45);
-    EXPECT_EQ(Le32(h + PH_COMPSIZE), len - PAGE_RECORD_PREFIX);
-    EXPECT_EQ(Le32(h + PH_BLACKDOTS), (uint32_t)Prnt_CountBlackDots(bits.data(), (DWORD)bits.size()));
-    EXPECT_EQ(Le32(h + PH_DATASIZE), bits.size());
+    EXPECT_EQ(Le32(h, PH_COMPSIZE), len - PAGE_RECORD_PREFIX);
+    EXPECT_EQ(Le32(h, PH_BLACKDOTS), (uint32_t)Prnt_CountBlackDots(bits.data(), (DWORD)bits.size()));
+    EXPECT_EQ(Le32(h, PH_DATASIZE), bits.size());
     EXPECT_EQ(rec[len - 2], 0xFF);
     EXPECT_EQ(rec[len - 1], 0x02);
     std::vector<uint8_t> decoded;
@@ -151,14 +128,11 @@ TEST(PageRecord, RecordIsLeadInHeaderAndDataThatDecodesToThePage)
 TEST(PageRecord, NoisePageLargerThanItsBitmapStillArrivesWhole)
 {
     for (DWORD side : {32u, 512u}) {
-        std::vector<BYTE> bits(side / 8 * side);
-        std::mt19937 rng(side);
-        for (BYTE& b : bits)
-            b = (BYTE)rng();
+        std::vector<BYTE> bits = RandomBytes(side / 8 * side, side);
         OneBitSlot s(side, side, bits);
         DWORD len = 0;
         std::string log;
-        BYTE* rec = Build(&s.slot, &len, &log);
+        BYTE* rec = Build(&s.job, &len, &log);
         ASSERT_NE(rec, nullptr) << side;
         EXPECT_GT(len, bits.size() + PAGE_RECORD_PREFIX) << side;
         EXPECT_NE(log.find("coding again"), std::string::npos);
@@ -174,7 +148,7 @@ TEST(PageRecord, NoisePageLargerThanItsBitmapStillArrivesWhole)
 TEST(PageRecord, RefusesASlotWhoseLinesAreShorterThanThePage)
 {
     OneBitSlot s(64, 32, std::vector<BYTE>(64 * 32 / 8, 0));
-    s.slot.linebyte = 4; // would make the coder read past the bitmap
+    s.job.linebyte = 4; // would make the coder read past the bitmap
     DWORD len = 0;
-    EXPECT_EQ(Build(&s.slot, &len), nullptr);
+    EXPECT_EQ(Build(&s.job, &len), nullptr);
 }

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "filter_process.h"
 #include "job_flags.h"
 #include "job_status.h"
 #include "pjl_job.h"

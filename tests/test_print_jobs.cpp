@@ -1,24 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 #include "decoded_job.h"
-#include "filter_process.h"
+#include "files.h"
 #include "jbig_adapter.h"
+#include "page_bits.h"
 #include "printer_stream.h"
-#include "test_pages.h"
+#include "raster_job.h"
+#include "text_lines.h"
 
 namespace {
-ProcessResult RunJob(const std::string& tag, const std::vector<TestPage>& pages,
-                     const std::vector<std::string>& env = {})
-{
-    std::string path = MakeTempDir(tag) + "/job.ras";
-    EXPECT_TRUE(WriteRasterFile(path, pages));
-    return RunFilterOnFile(path, "", env);
-}
-
 // Exactly the pixels inside the rectangle are black.
 void ExpectOnlyRectangle(const DecodedPage& p, unsigned x0, unsigned y0, unsigned w, unsigned h,
                          const std::string& what)
@@ -43,11 +35,7 @@ std::vector<int> BarsOfEachPage(const DecodedJob& job, unsigned w)
 TEST(PrintJobs, PagesArriveCompleteAndInOrder)
 {
     for (unsigned count : {1u, 3u, 20u}) {
-        cups_page_header2_t h = MakePageHeader(320, 400);
-        std::vector<TestPage> pages;
-        for (unsigned k = 1; k <= count; ++k)
-            pages.push_back(MakeNumberedPage(h, k));
-        ProcessResult r = RunJob("order", pages);
+        ProcessResult r = RunFilterOnPages("order", NumberedPages(MakePageHeader(320, 400), count));
         ASSERT_EQ(r.status, 0) << r.err;
         DecodedJob job = DecodeJob(r.out);
         EXPECT_TRUE(job.ok) << (job.report.problems.empty() ? "" : job.report.problems[0]);
@@ -64,7 +52,7 @@ TEST(PrintJobs, SlowFirstPageStillComesFirst)
     // Page 1 takes far longer to process than the small pages behind it.
     cups_page_header2_t big = MakePageHeader(4960, 3000);
     cups_page_header2_t small = MakePageHeader(256, 256);
-    ProcessResult r = RunJob("slowfirst", {MakePhotoPage(big), MakeNumberedPage(small, 2),
+    ProcessResult r = RunFilterOnPages("slowfirst", {MakePhotoPage(big), MakeNumberedPage(small, 2),
                                            MakeNumberedPage(small, 3)});
     ASSERT_EQ(r.status, 0);
     DecodedJob job = DecodeJob(r.out);
@@ -77,11 +65,8 @@ TEST(PrintJobs, SlowFirstPageStillComesFirst)
 
 TEST(PrintJobs, OneSlotRingStillPrintsEveryPage)
 {
-    cups_page_header2_t h = MakePageHeader(256, 320);
-    std::vector<TestPage> pages;
-    for (unsigned k = 1; k <= 5; ++k)
-        pages.push_back(MakeNumberedPage(h, k));
-    ProcessResult r = RunJob("oneslot", pages, {"QUORIN_TEST_FREE_MEMORY=1"});
+    ProcessResult r = RunFilterOnPages("oneslot", NumberedPages(MakePageHeader(256, 320), 5),
+                                       {"QUORIN_TEST_FREE_MEMORY=1"});
     ASSERT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("DEBUG: gMAX_THREAD = 1 ---------->"), std::string::npos);
     EXPECT_EQ(BarsOfEachPage(DecodeJob(r.out), 256), (std::vector<int>{1, 2, 3, 4, 5}));
@@ -103,7 +88,7 @@ TEST(PrintJobs, EveryDepthPrintsTheRectangleRightWayUp)
     }
     // A white page has no black dot at all.
     pages.push_back(MakeWhitePage(MakePageHeader(200, 90)));
-    ProcessResult r = RunJob("depths", pages);
+    ProcessResult r = RunFilterOnPages("depths", pages);
     ASSERT_EQ(r.status, 0) << r.err;
     DecodedJob job = DecodeJob(r.out);
     ASSERT_TRUE(job.ok);
@@ -124,7 +109,7 @@ TEST(PrintJobs, NegativeAndMirrorPrinting)
     negative.header.cupsInteger[1] = 1;
     mirror.header.cupsInteger[2] = 1;
     both.header.cupsInteger[1] = both.header.cupsInteger[2] = 1;
-    ProcessResult r = RunJob("negmirror", {plain, negative, mirror, both});
+    ProcessResult r = RunFilterOnPages("negmirror", {plain, negative, mirror, both});
     ASSERT_EQ(r.status, 0);
     DecodedJob job = DecodeJob(r.out);
     ASSERT_EQ(job.pages.size(), 4u);
@@ -146,7 +131,7 @@ TEST(PrintJobs, UnsetDensityIsScreenedNotSentAsGray)
     h.cupsCompression = 0;
     TestPage p = MakeWhitePage(h);
     FillRect(&p, 0, 0, 256, 256, 128);
-    ProcessResult r = RunJob("density0", {p});
+    ProcessResult r = RunFilterOnPages("density0", {p});
     ASSERT_EQ(r.status, 0) << r.err;
     // The printer is told the density the screen used.
     EXPECT_NE(r.out.find("@PJL SET DENSITY=4\r\n"), std::string::npos);
@@ -188,34 +173,25 @@ TEST(PrintJobs, OutOfRangeHeaderValuesAreReadAsIntegers)
 
 TEST(PrintJobs, JbigKitDecodesThePagesToo)
 {
-    if (system("command -v jbgtopbm > /dev/null 2>&1") != 0)
+    if (!HaveProgram("jbgtopbm"))
         GTEST_SKIP() << "jbgtopbm (jbigkit-bin) not installed";
     cups_page_header2_t h = MakePageHeader(480, 320);
-    ProcessResult r = RunJob("jbgtopbm", {MakeNumberedPage(h, 3)});
+    ProcessResult r = RunFilterOnPages("jbgtopbm", {MakeNumberedPage(h, 3)});
     ASSERT_EQ(r.status, 0);
     DecodedJob job = DecodeJob(r.out);
     ASSERT_EQ(job.pages.size(), 1u);
     const StreamPage& info = job.pages[0].info;
     std::string dir = MakeTempDir("jbgtopbm");
-    {
-        unsigned char bih[JBIG_BIH_SIZE];
-        MakePageBIH(info.width, info.height, bih);
-        std::ofstream bie(dir + "/page.jbg", std::ios::binary);
-        bie.write(reinterpret_cast<const char*>(bih), sizeof bih);
-        bie.write(r.out.data() + info.offset + PAGE_RECORD_PREFIX, info.compsize);
-    }
+    unsigned char bih[JBIG_BIH_SIZE];
+    MakePageBIH(info.width, info.height, bih);
+    WriteFile(dir + "/page.jbg", std::string(reinterpret_cast<const char*>(bih), sizeof bih) +
+                                     r.out.substr(info.offset + PAGE_RECORD_PREFIX, info.compsize));
     ASSERT_EQ(system(("jbgtopbm " + dir + "/page.jbg " + dir + "/page.pbm").c_str()), 0);
-    std::ifstream pbm(dir + "/page.pbm", std::ios::binary);
-    std::string magic;
-    unsigned w = 0, hgt = 0;
-    pbm >> magic >> w >> hgt;
-    pbm.get();
-    std::vector<uint8_t> bits((size_t)w / 8 * hgt);
-    pbm.read(reinterpret_cast<char*>(bits.data()), (std::streamsize)bits.size());
-    EXPECT_EQ(magic, "P4");
-    EXPECT_EQ(w, info.width);
-    EXPECT_EQ(hgt, info.height);
-    EXPECT_TRUE(bits == job.pages[0].bits);
+    Pbm pbm;
+    EXPECT_TRUE(ReadPbm(dir + "/page.pbm", &pbm));
+    EXPECT_EQ(pbm.width, info.width);
+    EXPECT_EQ(pbm.height, info.height);
+    EXPECT_TRUE(pbm.bits == job.pages[0].bits);
 }
 
 TEST(PrintJobs, SlotsAreCountedForTheSheetTheRasterIsPlacedOn)
@@ -227,7 +203,7 @@ TEST(PrintJobs, SlotsAreCountedForTheSheetTheRasterIsPlacedOn)
     const unsigned box[4] = {100, 500, 244, 644};
     std::copy(box, box + 4, h.ImagingBoundingBox);
     // 10 MB for slots: room for two sheets of 1240 x 1754, for thirty of the raster.
-    ProcessResult r = RunJob("placedslots", {MakeNumberedPage(h, 1)}, {"QUORIN_TEST_FREE_MEMORY=20000000"});
+    ProcessResult r = RunFilterOnPages("placedslots", {MakeNumberedPage(h, 1)}, {"QUORIN_TEST_FREE_MEMORY=20000000"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("DEBUG: gMAX_THREAD = 2 ---------->"), std::string::npos);
     DecodedJob job = DecodeJob(r.out);

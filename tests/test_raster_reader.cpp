@@ -4,9 +4,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "filter_process.h"
+#include "files.h"
+#include "raster_job.h"
 #include "raster_reader.h"
-#include "test_pages.h"
 
 namespace {
 // Reads the pages of a raster file one by one into a slot, as the page loop does.
@@ -14,9 +14,7 @@ class RasterFile {
 public:
     explicit RasterFile(const std::vector<TestPage>& pages)
     {
-        path_ = MakeTempDir("reader") + "/in.ras";
-        EXPECT_TRUE(WriteRasterFile(path_, pages));
-        fd_ = open(path_.c_str(), O_RDONLY);
+        fd_ = open(WriteRasterJob(MakeTempDir("reader"), pages).c_str(), O_RDONLY);
         ras_ = cupsRasterOpen(fd_, CUPS_RASTER_READ);
         InitJobSlot(&slot_, 0);
     }
@@ -43,7 +41,6 @@ public:
     std::string log_;
 
 private:
-    std::string path_;
     int fd_ = -1;
     cups_raster_t* ras_ = nullptr;
 };

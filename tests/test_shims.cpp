@@ -4,7 +4,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "filter_process.h"
+#include "files.h"
 #include "velorin.h"
 
 TEST(BmpLineSize, PadsEveryDepthToWholeWords)

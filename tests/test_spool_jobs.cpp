@@ -2,37 +2,17 @@
 
 #include <chrono>
 #include <climits>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <fstream>
 #include <signal.h>
-#include <sstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
-#include "filter_process.h"
 #include "decoded_job.h"
-#include "test_pages.h"
+#include "files.h"
+#include "raster_job.h"
+#include "text_lines.h"
 
 namespace {
-// Spool files a job made (planted links do not count).
-std::vector<std::string> SpoolFilesIn(const std::string& dir)
-{
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        struct stat st;
-        while (dirent* e = readdir(d))
-            if (strncmp(e->d_name, "swspool", 7) == 0 && lstat((dir + "/" + e->d_name).c_str(), &st) == 0 &&
-                !S_ISLNK(st.st_mode))
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
-
 const unsigned kSide = 256;
 
 // A page has room for 31 bars: numbers wrap after barCycle pages.
@@ -52,14 +32,7 @@ std::string WriteJob(const std::string& dir, unsigned pages, bool duplex, unsign
         if (k == damagedPage)
             list.back().pixels.resize(h.cupsBytesPerLine * kSide / 3);
     }
-    std::string path = dir + "/job.ras";
-    EXPECT_TRUE(WriteRasterFile(path, list));
-    return path;
-}
-
-std::vector<std::string> FilterArgs(const std::string& copies, const std::string& options, const std::string& raster)
-{
-    return {"testqueue", "42", "tester", "Spool", copies, options, raster};
+    return WriteRasterJob(dir, list);
 }
 
 // Runs a job in its own TMPDIR and checks that it left no spool file there.
@@ -180,7 +153,7 @@ TEST(SpoolJobs, NoSpoolFolderEndsTheJobBeforeItStarts)
         GTEST_SKIP() << "no private mount namespace here: " << r.err.substr(0, 200);
     EXPECT_EQ(r.status, 1);
     std::vector<std::string> errors = ErrorLines(r.err);
-    ASSERT_EQ(errors.size(), 1u) << r.err.substr(r.err.size() > 2000 ? r.err.size() - 2000 : 0);
+    ASSERT_EQ(errors.size(), 1u) << Tail(r.err, 2000);
     EXPECT_NE(errors[0].find(dir + "/missing (No such file or directory) or in /tmp (Read-only file system)"),
               std::string::npos) << errors[0];
     EXPECT_TRUE(r.out.empty());
@@ -208,7 +181,7 @@ TEST(SpoolJobs, PlantedLinksAreLeftAlone)
 {
     std::string dir = MakeTempDir("planted");
     std::string victim = dir + "/victim.txt";
-    { std::ofstream(victim) << "precious"; }
+    WriteFile(victim, "precious");
     ASSERT_EQ(symlink(victim.c_str(), (dir + "/swspool.dat").c_str()), 0);
     // Plant the fixed name in /tmp too, unless something is there already.
     const std::string tmpLink = "/tmp/swspool.dat";
@@ -334,8 +307,5 @@ TEST(SpoolJobs, LongDuplexJobWithFlushesRacingAppends)
     size_t loopEnd = r.err.find("main::start wait image thread");
     ASSERT_NE(loopEnd, std::string::npos);
     std::string loop = r.err.substr(0, loopEnd);
-    size_t early = 0;
-    for (size_t at = loop.find("PAGE: "); at != std::string::npos; at = loop.find("PAGE: ", at + 1))
-        ++early;
-    EXPECT_GE(early, n / 2) << "the page loop's flushes sent too little";
+    EXPECT_GE(Occurrences(loop, "PAGE: "), n / 2) << "the page loop's flushes sent too little";
 }

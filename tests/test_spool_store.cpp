@@ -2,21 +2,20 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
-#include "filter_process.h"
+#include "bytes.h"
+#include "files.h"
 #include "job_flags.h"
 #include "job_info.h"
 #include "job_status.h"
 #include "printer_stream.h"
 #include "spool_flush.h"
 #include "spool_store.h"
+#include "text_lines.h"
 
 namespace {
 // A record shaped like a page record: ESC E, a 32-byte header whose width
@@ -26,17 +25,10 @@ std::string MakeRecord(DWORD k, DWORD compLen)
     std::string r(PAGE_RECORD_PREFIX + compLen, '\0');
     r.replace(0, PAGE_LEAD_IN_SIZE, PAGE_LEAD_IN);
     r.replace(PAGE_LEAD_IN_SIZE + PH_IDF, 4, PAGE_HEADER_IDF, 4);
-    for (int b = 0; b < 4; ++b)
-        r[PAGE_LEAD_IN_SIZE + PH_PAGE_WIDTH + b] = (char)(k >> (8 * b));
+    PutLe32(&r, PAGE_LEAD_IN_SIZE + PH_PAGE_WIDTH, k);
     for (DWORD i = 0; i < compLen; ++i)
         r[PAGE_RECORD_PREFIX + i] = (char)(k * 31 + i);
     return r;
-}
-
-DWORD LE32(const std::string& s, size_t at)
-{
-    return (DWORD)(BYTE)s[at] | (DWORD)(BYTE)s[at + 1] << 8 | (DWORD)(BYTE)s[at + 2] << 16 |
-           (DWORD)(BYTE)s[at + 3] << 24;
 }
 
 std::string ReadBack(DWORD index)
@@ -119,13 +111,13 @@ TEST_F(SpoolStore, NAppendsKeepBothHeadersAndTheLengthRule)
 
     std::string file = ReadFile(gSpolFileName);
     ASSERT_EQ(file.size(), expectLen);
-    EXPECT_EQ(LE32(file, 0), n);
-    EXPECT_EQ(LE32(file, 4), 8u);
+    EXPECT_EQ(Le32(file, 0), n);
+    EXPECT_EQ(Le32(file, 4), 8u);
     // Walk the file independently and compare each body with what went in.
     size_t at = 8;
     for (DWORD k = 0; k < n; ++k) {
         std::string rec = MakeRecord(k, 100 + 37 * k);
-        ASSERT_EQ(LE32(file, at), rec.size()) << k;
+        ASSERT_EQ(Le32(file, at), rec.size()) << k;
         EXPECT_EQ(file.substr(at + 4, rec.size()), rec) << k;
         at += 4 + rec.size();
         EXPECT_EQ(ReadBack(k), rec) << k;
@@ -285,11 +277,8 @@ TEST_F(SpoolStore, FlushesAndReplaysKeepDuplexPairsAndSimplexPageOrder)
     EXPECT_EQ(finished, 6u);
     // The scheduler hears of each document side once a copy, with the
     // printer's copies on the first; never of the blank back side.
-    std::string pages;
-    for (const std::string& line : SplitLines(log))
-        if (line.rfind("PAGE: ", 0) == 0)
-            pages += line.substr(6) + ",";
-    EXPECT_EQ(pages, "2 2,1 2,4 2,3 2,5 2,2 1,1 1,4 1,3 1,5 1,2 1,1 1,4 1,3 1,5 1,");
+    EXPECT_EQ(LineTails(log, "PAGE: "), (std::vector<std::string>{"2 2", "1 2", "4 2", "3 2", "5 2", "2 1", "1 1", "4 1",
+                                                                  "3 1", "5 1", "2 1", "1 1", "4 1", "3 1", "5 1"}));
     EXPECT_NE(log.find("DEBUG: PJL_FlushPage::Total pages 4 ---------->"), std::string::npos);
     EXPECT_NE(log.find("DEBUG: main::nPageOffset = 2 ---------->"), std::string::npos);
 
@@ -347,11 +336,11 @@ TEST_F(SpoolStore, BlankPageIsA36ByteRecordWithTheLastPagesGeometry)
     ASSERT_EQ(file.size(), 8 + 4 + rec.size() + 4 + 36);
     std::string blank = file.substr(8 + 4 + rec.size());
     EXPECT_EQ(blank.substr(0, 10), std::string("\x24\0\0\0\x1B\x45GDI\0", 10));
-    EXPECT_EQ(LE32(blank, 4 + 2 + 4), 2496u);            // width
-    EXPECT_EQ(LE32(blank, 4 + 2 + 8), 3520u);            // height
-    EXPECT_EQ(LE32(blank, 4 + 2 + 12), 312u * 3520u);    // one-bit data size
-    EXPECT_EQ(LE32(blank, 4 + 2 + 16), 2u);              // compressed size
-    EXPECT_EQ(LE32(blank, 4 + 2 + 20), 0u);              // black dots
+    EXPECT_EQ(Le32(blank, 4 + 2 + 4), 2496u);            // width
+    EXPECT_EQ(Le32(blank, 4 + 2 + 8), 3520u);            // height
+    EXPECT_EQ(Le32(blank, 4 + 2 + 12), 312u * 3520u);    // one-bit data size
+    EXPECT_EQ(Le32(blank, 4 + 2 + 16), 2u);              // compressed size
+    EXPECT_EQ(Le32(blank, 4 + 2 + 20), 0u);              // black dots
     EXPECT_EQ((BYTE)blank[4 + 2 + 24], 2);               // A4
     EXPECT_EQ((BYTE)blank[4 + 2 + 25], 17);              // thick
     EXPECT_EQ((BYTE)blank[4 + 2 + 26], 1);               // tray
@@ -365,6 +354,6 @@ TEST_F(SpoolStore, BlankPageIsA36ByteRecordWithTheLastPagesGeometry)
     EXPECT_TRUE(PJL_SaveBlankPage(jobID, 2, h));
     testing::internal::GetCapturedStderr();
     std::string again = ReadBack(2);
-    EXPECT_EQ(LE32(again, 2 + 4), 2496u);
-    EXPECT_EQ(LE32(again, 2 + 8), 3520u);
+    EXPECT_EQ(Le32(again, 2 + 4), 2496u);
+    EXPECT_EQ(Le32(again, 2 + 8), 3520u);
 }

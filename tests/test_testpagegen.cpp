@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include "files.h"
 #include "filter_process.h"
 
 TEST(Testpagegen, HelpAndUsageErrorsWriteNoFile)

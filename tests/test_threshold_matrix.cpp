@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "files.h"
 #include "filter_process.h"
 
 #include "threshold_matrix.h"

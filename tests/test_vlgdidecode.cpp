@@ -1,17 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "bytes.h"
+#include "files.h"
 #include "filter_process.h"
 #include "page_record.h"
+#include "page_slots.h"
 #include "pjl_job.h"
 #include "stream_parser.h"
 #include "test_pages.h"
+#include "text_lines.h"
 
 namespace {
 struct Page {
@@ -32,32 +34,19 @@ Page TextPage(DWORD w, DWORD h, unsigned seed)
 
 std::string Record(const Page& p)
 {
-    JobInfo slot;
-    InitJobSlot(&slot, 0);
-    slot.page_width = p.width;
-    slot.page_height = p.height;
-    slot.linebyte = p.width / 8;
-    slot.inheader.PageSize[0] = 595;
-    slot.inheader.PageSize[1] = 842;
-    slot.inheader.MediaPosition = 250;
-    testing::internal::CaptureStderr();
-    std::string rec;
-    if (p.bits.empty()) {
-        char h[PAGE_HEADER_SIZE];
-        PJL_WritePageHeader(&slot, h, 2);
-        rec = PAGE_LEAD_IN + std::string(h, sizeof h) + JBIG_DATA_END;
-    } else {
-        BYTE* buf = static_cast<BYTE*>(malloc(p.bits.size()));
-        memcpy(buf, p.bits.data(), p.bits.size());
-        slot.lpbuf.store(buf);
+    OneBitSlot slot(p.width, p.height, p.bits);
+    return slot.Run([&p](JobInfo* job) {
+        if (p.bits.empty()) {
+            char h[PAGE_HEADER_SIZE];
+            PJL_WritePageHeader(job, h, 2);
+            return PAGE_LEAD_IN + std::string(h, sizeof h) + JBIG_DATA_END;
+        }
         DWORD len = 0;
-        BYTE* r = BuildPageRecord(&slot, &len);
-        rec.assign(reinterpret_cast<char*>(r), len);
+        BYTE* r = BuildPageRecord(job, &len);
+        std::string rec(reinterpret_cast<char*>(r), len);
         free(r);
-        free(buf);
-    }
-    testing::internal::GetCapturedStderr();
-    return rec;
+        return rec;
+    });
 }
 
 // A stream from the filter's own writers: prefix, block, JCL, records, trailer.
@@ -83,22 +72,11 @@ bool Parse(const std::string& s, StreamReport* r, ParseOptions o = ParseOptions(
     return ParsePrinterStream(reinterpret_cast<const uint8_t*>(s.data()), s.size(), o, r);
 }
 
-void PutLe32(std::string* s, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        (*s)[at + i] = (char)(v >> (8 * i));
-}
-
 std::string WriteTemp(const std::string& bytes, const std::string& name)
 {
     std::string path = MakeTempDir("vlgdi") + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
+    WriteFile(path, bytes);
     return path;
-}
-
-std::string Decoder()
-{
-    return BuildDir() + "/vlgdidecode";
 }
 
 const std::vector<Page> kPages = {TextPage(256, 128, 1), {64, 32, {}}, TextPage(64, 64, 2)};
@@ -220,7 +198,7 @@ TEST(Vlgdidecode, PrintsSummaryAndWritesPageImages)
 {
     std::string path = WriteTemp(MakeStream(kPages), "job.prn");
     std::string dir = MakeTempDir("vlgdi-out");
-    ProcessResult r = RunProgram(Decoder(), {"vlgdidecode", "--pages-summary", "--png", dir, "--pbm", dir, path});
+    ProcessResult r = RunProgram(DecoderPath(), {"vlgdidecode", "--pages-summary", "--png", dir, "--pbm", dir, path});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> lines = SplitLines(r.out);
     ASSERT_EQ(lines.size(), 3u);
@@ -232,18 +210,18 @@ TEST(Vlgdidecode, PrintsSummaryAndWritesPageImages)
     EXPECT_EQ(pbm, "P4\n64 64\n" + std::string(kPages[2].bits.begin(), kPages[2].bits.end()));
 
     // From standard input, the readable summary.
-    r = RunProgram(Decoder(), {"vlgdidecode"}, {}, path);
+    r = RunProgram(DecoderPath(), {"vlgdidecode"}, {}, path);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("  @PJL COMMENT Report\n"), std::string::npos);
     EXPECT_NE(r.out.find("paper 2 (A4), media 8 (plain), tray 0 (automatic)"), std::string::npos);
     EXPECT_NE(r.out.find("result          OK: 3 pages"), std::string::npos);
 
     std::string bad = MakeStream(kPages);
-    r = RunProgram(Decoder(), {"vlgdidecode", WriteTemp(bad.substr(0, bad.size() - 70), "cut.prn")});
+    r = RunProgram(DecoderPath(), {"vlgdidecode", WriteTemp(bad.substr(0, bad.size() - 70), "cut.prn")});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("the stream ends without the job trailer"), std::string::npos);
-    EXPECT_EQ(RunProgram(Decoder(), {"vlgdidecode", "--bogus"}).status, 2);
-    EXPECT_EQ(RunProgram(Decoder(), {"vlgdidecode", "/nonexistent.prn"}).status, 2);
+    EXPECT_EQ(RunProgram(DecoderPath(), {"vlgdidecode", "--bogus"}).status, 2);
+    EXPECT_EQ(RunProgram(DecoderPath(), {"vlgdidecode", "/nonexistent.prn"}).status, 2);
 }
 
 TEST(Vlgdidecode, ReadsAJobTheFilterWrote)
@@ -254,7 +232,7 @@ TEST(Vlgdidecode, ReadsAJobTheFilterWrote)
     ProcessResult f = RunFilterOnFile(dir + "/in.ras");
     ASSERT_EQ(f.status, 0) << f.err;
     std::string prn = WriteTemp(f.out, "filter.prn");
-    ProcessResult r = RunProgram(Decoder(), {"vlgdidecode", "--keep-going", "--png", dir, prn});
+    ProcessResult r = RunProgram(DecoderPath(), {"vlgdidecode", "--keep-going", "--png", dir, prn});
     EXPECT_NE(r.out.find("JBIG,00,08"), std::string::npos);
     EXPECT_NE(r.out.find("page 2 "), std::string::npos);
     EXPECT_NE(r.out.find("trailer         70 bytes"), std::string::npos);

@@ -5,7 +5,9 @@
 #include <jpeglib.h>
 #include <png.h>
 
+#include "files.h"
 #include "filter_process.h"
+#include "text_lines.h"
 
 namespace {
 const unsigned kImageWidth = 300, kImageHeight = 400;
@@ -23,14 +25,6 @@ cups_page_header2_t GrayPageHeader(const char* pwgMedia)
     cups_page_header2_t h;
     cupsRasterInitPWGHeader(&h, pwgMediaForPWG(pwgMedia), "sgray_8", 600, 600, "one-sided", nullptr);
     return h;
-}
-
-std::vector<TestPage> NumberedPages(const cups_page_header2_t& header, unsigned count)
-{
-    std::vector<TestPage> pages;
-    for (unsigned k = 1; k <= count; ++k)
-        pages.push_back(MakeNumberedPage(header, k));
-    return pages;
 }
 
 std::vector<TestPage> AsRgbPages(const std::vector<TestPage>& gray)

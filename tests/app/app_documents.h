@@ -8,14 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "raster_job.h"
 #include "test_pages.h"
 
 // An 8-bit gray page header (sgray_8) for a PWG media size at 600 dpi, the
 // layout the app asks of clients.
 cups_page_header2_t GrayPageHeader(const char* pwgMedia);
-
-// Pages 1..count, numbered with bars.
-std::vector<TestPage> NumberedPages(const cups_page_header2_t& header, unsigned count);
 
 // The same pages as the printer description's 24-bit RGB raster, which
 // is what the filter gets from CUPS.

@@ -8,7 +8,9 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "files.h"
 #include "filter_process.h"
+#include "text_lines.h"
 
 struct AppServer {
     std::string dir; // state/, spool/, out/ and app.log

@@ -14,17 +14,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "files.h"
 #include "loopback_port.h"
+#include "text_lines.h"
 
 namespace {
 const char* const kSystemServerBin = QUORIN_SYSTEM_SERVERBIN;
-
-bool WriteText(const std::string& path, const std::string& text)
-{
-    std::ofstream f(path);
-    f << text;
-    return (bool)f;
-}
 
 bool MakeDir(const std::string& path)
 {
@@ -125,14 +120,6 @@ std::string SamplePath(const std::string& name)
     return std::string(QUORIN_SOURCE_DIR) + "/samples/" + name;
 }
 
-std::string ReadWholeFile(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 std::string MakeSandboxDir(const std::string& tag)
 {
     std::string dir = MakeTempDir(tag);
@@ -169,7 +156,7 @@ ProcessResult RunCupsfilter(const std::string& document, const std::vector<std::
     ProcessResult failed;
     failed.err = "sandbox set-up failed in " + dir;
     if (!MakeDir(dir + "/etc") || !MakeDir(dir + "/log") || !MakeServerBin(dir, leaveOut) ||
-        !WriteText(dir + "/cups-files.conf", CupsFilesConf(dir)))
+        !WriteFile(dir + "/cups-files.conf", CupsFilesConf(dir)))
         return failed;
     // -e: run the PPD's own filter too; printer/... asks for the printer's format.
     std::vector<std::string> argv = {"cupsfilter", "-c", dir + "/cups-files.conf", "-p", PpdPath(), "-e",
@@ -191,15 +178,6 @@ std::vector<std::string> FiltersStarted(const std::string& err)
             names.push_back(line.substr(6, pid - 6));
     }
     return names;
-}
-
-std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& prefix)
-{
-    std::vector<std::string> found;
-    for (const std::string& line : SplitLines(text))
-        if (line.compare(0, prefix.size(), prefix) == 0)
-            found.push_back(line);
-    return found;
 }
 
 bool StartCupsd(PrivateCupsd* cupsd, std::string* why)
@@ -225,8 +203,8 @@ bool StartCupsd(PrivateCupsd* cupsd, std::string* why)
     // The port is free when picked but may be taken before cupsd binds it.
     for (int attempt = 0; attempt < 3; ++attempt) {
         int port = FreeLoopbackPort();
-        if (port == 0 || !WriteText(root + "/etc/cups-files.conf", CupsFilesConf(root)) ||
-            !WriteText(root + "/etc/cupsd.conf", CupsdConf(port))) {
+        if (port == 0 || !WriteFile(root + "/etc/cups-files.conf", CupsFilesConf(root)) ||
+            !WriteFile(root + "/etc/cupsd.conf", CupsdConf(port))) {
             *why = "cannot write the configuration";
             return false;
         }
@@ -248,8 +226,8 @@ bool StartCupsd(PrivateCupsd* cupsd, std::string* why)
         }
         StopCupsd(cupsd);
     }
-    *why = "cupsd did not come up: " + ReadWholeFile(root + "/log/cupsd.out") +
-           ReadWholeFile(root + "/log/error_log").substr(0, 4000);
+    *why = "cupsd did not come up: " + ReadFile(root + "/log/cupsd.out") +
+           ReadFile(root + "/log/error_log").substr(0, 4000);
     return false;
 }
 

@@ -11,7 +11,6 @@
 
 std::string PpdPath();
 std::string SamplePath(const std::string& name);
-std::string ReadWholeFile(const std::string& path);
 
 // A fresh folder that the scheduler's unprivileged filters can enter.
 std::string MakeSandboxDir(const std::string& tag);
@@ -31,9 +30,6 @@ ProcessResult RunCupsfilter(const std::string& document, const std::vector<std::
 
 // The filters that cupsfilter reports as started, in order.
 std::vector<std::string> FiltersStarted(const std::string& err);
-
-// Lines of a text that start with the prefix.
-std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& prefix);
 
 // A scheduler of its own: configuration, spool, logs and state below root,
 // listening on 127.0.0.1 only. The destructor stops it, so every way out of

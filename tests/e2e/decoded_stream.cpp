@@ -1,33 +1,18 @@
 #include "decoded_stream.h"
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "cups_sandbox.h"
+#include "files.h"
+#include "text_lines.h"
 
 namespace {
-bool ParseSummaryLine(const std::string& line, DecodedPage* p)
+bool ParseSummaryLine(const std::string& line, SummaryPage* p)
 {
     return sscanf(line.c_str(),
                   "page=%u width=%u height=%u datasize=%*u compsize=%*u blackDots=%u paper=%u media=%u tray=%u "
                   "black=%lf",
                   &p->number, &p->width, &p->height, &p->blackDots, &p->paper, &p->media, &p->tray, &p->black) == 8;
-}
-
-// A binary PBM (P4) as the decoder writes it.
-bool ReadPbm(const std::string& path, const DecodedPage& page, std::vector<uint8_t>* bits)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::string magic;
-    unsigned w = 0, h = 0;
-    f >> magic >> w >> h;
-    f.get();
-    if (!f || magic != "P4" || w != page.width || h != page.height)
-        return false;
-    bits->resize((size_t)(w + 7) / 8 * h);
-    f.read((char*)bits->data(), (std::streamsize)bits->size());
-    return (size_t)f.gcount() == bits->size();
 }
 } // namespace
 
@@ -36,7 +21,7 @@ DecodedStream DecodeStream(const std::string& stream, bool withBits, const std::
     DecodedStream d;
     std::string dir = MakeSandboxDir("decode");
     std::string path = dir + "/stream.prn";
-    std::ofstream(path, std::ios::binary) << stream;
+    WriteFile(path, stream);
     std::vector<std::string> argv = {"vlgdidecode", "--pages-summary"};
     if (withBits) {
         argv.push_back("--pbm");
@@ -47,11 +32,11 @@ DecodedStream DecodeStream(const std::string& stream, bool withBits, const std::
         argv.push_back(pngDir);
     }
     argv.push_back(path);
-    ProcessResult r = RunProgram(QUORIN_VLGDIDECODE, argv);
+    ProcessResult r = RunProgram(DecoderPath(), argv);
     d.status = r.status;
     d.problems = r.err;
     for (const std::string& line : SplitLines(r.out)) {
-        DecodedPage p;
+        SummaryPage p;
         if (!ParseSummaryLine(line, &p)) {
             d.status = 2;
             d.problems += "unreadable summary line: " + line + "\n";
@@ -60,10 +45,12 @@ DecodedStream DecodeStream(const std::string& stream, bool withBits, const std::
         if (withBits) {
             char name[32];
             snprintf(name, sizeof name, "/page-%03u.pbm", p.number);
-            if (!ReadPbm(dir + name, p, &p.bits)) {
+            Pbm pbm;
+            if (!ReadPbm(dir + name, &pbm) || pbm.width != p.width || pbm.height != p.height) {
                 d.status = 2;
                 d.problems += std::string("no page image ") + name + "\n";
             }
+            p.bits = std::move(pbm.bits);
             remove((dir + name).c_str());
         }
         d.pages.push_back(std::move(p));
@@ -73,7 +60,7 @@ DecodedStream DecodeStream(const std::string& stream, bool withBits, const std::
     return d;
 }
 
-std::vector<uint8_t> MirroredBits(const DecodedPage& page)
+std::vector<uint8_t> MirroredBits(const SummaryPage& page)
 {
     size_t line = (page.width + 7) / 8;
     std::vector<uint8_t> out(page.bits.size());

@@ -7,19 +7,21 @@
 #include <string>
 #include <vector>
 
-struct DecodedPage {
+#include "page_bits.h"
+
+struct SummaryPage {
     unsigned number = 0, width = 0, height = 0, blackDots = 0, paper = 0, media = 0, tray = 0;
     double black = 0; // share of black dots on the page
     std::vector<uint8_t> bits; // when asked for: width / 8 bytes a line, leftmost pixel in
                                // the most significant bit, 1 = black
 
-    bool Black(size_t x, size_t y) const { return bits[y * (width / 8) + x / 8] >> (7 - x % 8) & 1; }
+    bool Black(size_t x, size_t y) const { return OneBitPixel(bits.data(), width / 8, x, y); }
 };
 
 struct DecodedStream {
     int status = -1;     // the decoder's: 0 sound, 1 a violation, 2 could not run
     std::string problems; // its standard error
-    std::vector<DecodedPage> pages;
+    std::vector<SummaryPage> pages;
 };
 
 // Runs the decoder on the stream. withBits: also fetch each page's bitmap
@@ -28,6 +30,6 @@ struct DecodedStream {
 DecodedStream DecodeStream(const std::string& stream, bool withBits = false, const std::string& pngDir = "");
 
 // The page with every line mirrored left to right.
-std::vector<uint8_t> MirroredBits(const DecodedPage& page);
+std::vector<uint8_t> MirroredBits(const SummaryPage& page);
 
 #endif

@@ -6,23 +6,18 @@
 #include <algorithm>
 #include <cups/raster.h>
 #include <fcntl.h>
-#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "cups_sandbox.h"
 #include "decoded_stream.h"
+#include "files.h"
 #include "pjl_frame.h"
+#include "text_lines.h"
 
 namespace {
 const unsigned kPaperA4 = 2, kPaperLetter = 15;
 const unsigned kMediaPlain = 8, kMediaEnvelope = 3, kMediaThick = 17;
-
-// The filter's trace line for a page-header field, as DisplayPageInfo logs it.
-bool Traced(const ProcessResult& r, const std::string& field)
-{
-    return r.err.find("DEBUG: " + field + " ---------->") != std::string::npos;
-}
 
 std::string Describe(const ProcessResult& r)
 {
@@ -51,7 +46,7 @@ std::string PreviewDir(const std::string& name)
 std::vector<int> PageNumbers(const DecodedStream& d, const DecodedStream& reference)
 {
     std::vector<int> numbers;
-    for (const DecodedPage& p : d.pages) {
+    for (const SummaryPage& p : d.pages) {
         int n = p.blackDots == 0 ? 0 : -1;
         for (size_t i = 0; i < reference.pages.size(); ++i)
             if (p.blackDots == reference.pages[i].blackDots)
@@ -80,7 +75,7 @@ Box RasterOnSheet(const std::string& document, const std::vector<std::string>& o
     ProcessResult r = RunCupsfilter(document, options, 1, {}, "application/vnd.cups-raster");
     EXPECT_EQ(r.status, 0) << Describe(r);
     std::string path = MakeSandboxDir("raster") + "/page.ras";
-    std::ofstream(path, std::ios::binary) << r.out;
+    WriteFile(path, r.out);
     int fd = open(path.c_str(), O_RDONLY);
     cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
     cups_page_header2_t h;
@@ -101,7 +96,7 @@ Box RasterOnSheet(const std::string& document, const std::vector<std::string>& o
 }
 
 // The smallest box round every black dot of the page.
-Box InkBox(const DecodedPage& p)
+Box InkBox(const SummaryPage& p)
 {
     Box ink{(double)p.width, (double)p.height, 0, 0};
     for (size_t y = 0; y < p.height; ++y)
@@ -116,7 +111,7 @@ Box InkBox(const DecodedPage& p)
 }
 
 // Share of black dots in a rectangle of the page.
-double BlackShare(const DecodedPage& p, unsigned x0, unsigned y0, unsigned x1, unsigned y1)
+double BlackShare(const SummaryPage& p, unsigned x0, unsigned y0, unsigned x1, unsigned y1)
 {
     size_t black = 0;
     for (size_t y = y0; y < y1; ++y)
@@ -139,9 +134,9 @@ TEST(Cupsfilter, EverySamplePrintsThroughTheWholeChain)
             << s.name;
         EXPECT_TRUE(LinesStartingWith(r.err, "ERROR:").empty()) << s.name << ": " << Describe(r);
         // The PPD's defaults, as the filter sees them.
-        EXPECT_TRUE(Traced(r, "cupsBitsPerPixel = 24")) << s.name;
-        EXPECT_TRUE(Traced(r, "HWResolution = [ 600 600 ]")) << s.name;
-        EXPECT_TRUE(Traced(r, "cupsCompression = 3 (Density)")) << s.name;
+        EXPECT_TRUE(Traced(r.err, "cupsBitsPerPixel = 24")) << s.name;
+        EXPECT_TRUE(Traced(r.err, "HWResolution = [ 600 600 ]")) << s.name;
+        EXPECT_TRUE(Traced(r.err, "cupsCompression = 3 (Density)")) << s.name;
 
         EXPECT_TRUE(StartsWithCancelPrefix(r.out)) << s.name;
         EXPECT_TRUE(EntersVlgdi(r.out)) << s.name;
@@ -155,7 +150,7 @@ TEST(Cupsfilter, EverySamplePrintsThroughTheWholeChain)
         DecodedStream d = DecodeStream(r.out, false, PreviewDir(s.name));
         EXPECT_EQ(d.status, 0) << s.name << ": " << d.problems;
         ASSERT_EQ(d.pages.size(), s.pages) << s.name;
-        for (const DecodedPage& p : d.pages) {
+        for (const SummaryPage& p : d.pages) {
             // The whole A4 sheet at 600 dpi, widened to whole 32-pixel words.
             EXPECT_EQ(p.width, 4960u) << s.name;
             EXPECT_EQ(p.height, 7040u) << s.name;
@@ -176,13 +171,13 @@ TEST(Cupsfilter, JobSettingsReachTheFilterAndThePrinter)
                                     {"PageSize=Letter", "Duplex=DuplexTumble", "Density=5", "TonerSave=True",
                                      "MediaType=Envelope", "InputSlot=Tray1"});
     ASSERT_EQ(r.status, 0) << Describe(r);
-    EXPECT_TRUE(Traced(r, "PageSize = [ 612 792 ]"));
-    EXPECT_TRUE(Traced(r, "cupsCompression = 5 (Density)"));
-    EXPECT_TRUE(Traced(r, "cupsInteger[0] = 1 (TonerSave)"));
-    EXPECT_TRUE(Traced(r, "cupsMediaType = 7 (MediaType)"));
-    EXPECT_TRUE(Traced(r, "MediaPosition = 1 (Tray)"));
-    EXPECT_TRUE(Traced(r, "Duplex = 1 (Duplex)"));
-    EXPECT_TRUE(Traced(r, "Tumble = 1 (Duplex)"));
+    EXPECT_TRUE(Traced(r.err, "PageSize = [ 612 792 ]"));
+    EXPECT_TRUE(Traced(r.err, "cupsCompression = 5 (Density)"));
+    EXPECT_TRUE(Traced(r.err, "cupsInteger[0] = 1 (TonerSave)"));
+    EXPECT_TRUE(Traced(r.err, "cupsMediaType = 7 (MediaType)"));
+    EXPECT_TRUE(Traced(r.err, "MediaPosition = 1 (Tray)"));
+    EXPECT_TRUE(Traced(r.err, "Duplex = 1 (Duplex)"));
+    EXPECT_TRUE(Traced(r.err, "Tumble = 1 (Duplex)"));
 
     EXPECT_EQ(PjlSetting(r.out, "DENSITY"), "6");
     EXPECT_EQ(PjlSetting(r.out, "ECONOMODE"), "ON");
@@ -195,7 +190,7 @@ TEST(Cupsfilter, JobSettingsReachTheFilterAndThePrinter)
     DecodedStream d = Decoded(r);
     ASSERT_EQ(d.pages.size(), 2u);
     EXPECT_EQ(PageLines(r), 1u);
-    for (const DecodedPage& p : d.pages) {
+    for (const SummaryPage& p : d.pages) {
         EXPECT_EQ(p.width, 5120u); // 5100 pixels of Letter, rounded up to 32
         EXPECT_EQ(p.height, 6624u);
         EXPECT_EQ(p.paper, kPaperLetter);
@@ -218,11 +213,11 @@ TEST(Cupsfilter, NegativeAndMirrorTurnTheWholePageOnce)
     ProcessResult mirror = RunCupsfilter(SamplePath("text.pdf"), {"MirrorImage=True"});
     ASSERT_EQ(plain.status + negative.status + mirror.status, 0) << Describe(plain) << Describe(negative)
                                                                   << Describe(mirror);
-    EXPECT_TRUE(Traced(negative, "cupsInteger[1] = 1 (Invert)"));
-    EXPECT_TRUE(Traced(mirror, "cupsInteger[2] = 1 (Mirror)"));
+    EXPECT_TRUE(Traced(negative.err, "cupsInteger[1] = 1 (Invert)"));
+    EXPECT_TRUE(Traced(mirror.err, "cupsInteger[2] = 1 (Mirror)"));
     // The raster step must leave them to the filter, or the page is turned twice.
-    EXPECT_TRUE(Traced(negative, "NegativePrint = 0"));
-    EXPECT_TRUE(Traced(mirror, "MirrorPrint = 0"));
+    EXPECT_TRUE(Traced(negative.err, "NegativePrint = 0"));
+    EXPECT_TRUE(Traced(mirror.err, "MirrorPrint = 0"));
     // The printer is not asked to mirror as well.
     EXPECT_EQ(PjlSetting(mirror.out, "MIRROR"), "OFF");
 
@@ -230,7 +225,7 @@ TEST(Cupsfilter, NegativeAndMirrorTurnTheWholePageOnce)
     ASSERT_EQ(p.pages.size(), 1u);
     ASSERT_EQ(n.pages.size(), 1u);
     ASSERT_EQ(m.pages.size(), 1u);
-    const DecodedPage &pp = p.pages[0], &np = n.pages[0], &mp = m.pages[0];
+    const SummaryPage &pp = p.pages[0], &np = n.pages[0], &mp = m.pages[0];
     ASSERT_EQ(np.bits.size(), pp.bits.size());
     bool complement = true;
     for (size_t i = 0; i < pp.bits.size() && complement; ++i)
@@ -303,7 +298,7 @@ TEST(Cupsfilter, DuplexSendsEachSheetBackSideFirst)
     EXPECT_EQ(PageNumbers(d, reference), (std::vector<int>{2, 1, 4, 3, 0, 5}));
     EXPECT_EQ(PageLines(duplex), 5u);
     // The blank side is the same sheet as the printed ones.
-    for (const DecodedPage& p : d.pages) {
+    for (const SummaryPage& p : d.pages) {
         EXPECT_EQ(p.width, 4960u) << p.number;
         EXPECT_EQ(p.height, 7040u) << p.number;
     }
@@ -343,10 +338,10 @@ TEST(Cupsfilter, PhotoModeDrawsNoLineRoundALightPhoto)
     for (const auto& m : modes) {
         ProcessResult r = RunCupsfilter(photo, {std::string("PrintMode=") + m.mode});
         ASSERT_EQ(r.status, 0) << m.mode << ": " << Describe(r);
-        EXPECT_TRUE(Traced(r, m.raster)) << m.mode;
+        EXPECT_TRUE(Traced(r.err, m.raster)) << m.mode;
         DecodedStream d = Decoded(r, true);
         ASSERT_EQ(d.pages.size(), 1u) << m.mode;
-        const DecodedPage& p = d.pages[0];
+        const SummaryPage& p = d.pages[0];
         ASSERT_TRUE(p.width >= x1 && p.height >= y1) << m.mode << ": " << p.width << " x " << p.height;
         inside.push_back(BlackShare(p, x0 + 64, y0 + 64, x1 - 64, y1 - 64));
         // Its darkest column and line along the left and top edges: a line
@@ -376,12 +371,12 @@ TEST(Cupsfilter, PopplerRasterStepServesTheSamePpd)
     ProcessResult r = RunCupsfilter(SamplePath("photo.pdf"), {"Density=2", "MediaType=Thick"}, 1, {"gstoraster"});
     ASSERT_EQ(r.status, 0) << Describe(r);
     EXPECT_EQ(FiltersStarted(r.err), (std::vector<std::string>{"pdftopdf", "pdftoraster", "rastertoQuorin"}));
-    EXPECT_TRUE(Traced(r, "cupsBitsPerPixel = 24"));
-    EXPECT_TRUE(Traced(r, "cupsColorSpace = 1"));
-    EXPECT_TRUE(Traced(r, "HWResolution = [ 600 600 ]"));
-    EXPECT_TRUE(Traced(r, "cupsCompression = 2 (Density)"));
-    EXPECT_TRUE(Traced(r, "cupsMediaType = 2 (MediaType)"));
-    EXPECT_TRUE(Traced(r, "MediaPosition = 250 (Tray)"));
+    EXPECT_TRUE(Traced(r.err, "cupsBitsPerPixel = 24"));
+    EXPECT_TRUE(Traced(r.err, "cupsColorSpace = 1"));
+    EXPECT_TRUE(Traced(r.err, "HWResolution = [ 600 600 ]"));
+    EXPECT_TRUE(Traced(r.err, "cupsCompression = 2 (Density)"));
+    EXPECT_TRUE(Traced(r.err, "cupsMediaType = 2 (MediaType)"));
+    EXPECT_TRUE(Traced(r.err, "MediaPosition = 250 (Tray)"));
     EXPECT_EQ(PjlSetting(r.out, "DENSITY"), "3");
     EXPECT_EQ(PageLines(r), 1u);
     DecodedStream d = Decoded(r);

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include "cups_sandbox.h"
+#include "files.h"
+#include "text_lines.h"
 
 namespace {
 // Files below dir that could each offer a model to CUPS: PPDs, packed or
@@ -28,14 +30,6 @@ std::vector<std::string> DriverFiles(const std::string& dir)
         16, FTW_PHYS);
     return found;
 }
-
-size_t Occurrences(const std::string& text, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
-        ++n;
-    return n;
-}
 } // namespace
 
 TEST(Install, PutsEveryFileWhereCupsLooksAndTheModelOnce)
@@ -49,13 +43,13 @@ TEST(Install, PutsEveryFileWhereCupsLooksAndTheModelOnce)
     ASSERT_EQ(stat(filter.c_str(), &st), 0) << filter;
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(st.st_mode & 07777, 0755u);
-    EXPECT_EQ(ReadWholeFile(filter), ReadWholeFile(FilterPath()));
+    EXPECT_EQ(ReadFile(filter), ReadFile(FilterPath()));
 
     // The driver source alone: a PPD of the same model beside it would have
     // lpinfo -m and every printer dialog list the model twice.
     std::string datadir = dest + QUORIN_CUPS_DATADIR;
     EXPECT_EQ(DriverFiles(dest), std::vector<std::string>{datadir + "/drv/quorin.drv"});
-    EXPECT_EQ(ReadWholeFile(datadir + "/drv/quorin.drv"), ReadWholeFile(QUORIN_SOURCE_DIR "/ppd/quorin.drv"));
+    EXPECT_EQ(ReadFile(datadir + "/drv/quorin.drv"), ReadFile(QUORIN_SOURCE_DIR "/ppd/quorin.drv"));
 
     // cups-driverd compiles the installed driver source on request, as lpinfo
     // -m and lpadmin -m do; its include files stay in the system's DataDir.
@@ -68,7 +62,7 @@ TEST(Install, PutsEveryFileWhereCupsLooksAndTheModelOnce)
     EXPECT_EQ(Occurrences(list.out, "Velorin Quorin Series"), 1u) << list.out;
     ProcessResult cat = RunProgram(QUORIN_CUPS_DRIVERD, {"cups-driverd", "cat", "drv:///quorin.drv/quorin.ppd"}, env);
     EXPECT_EQ(cat.status, 0) << cat.err;
-    EXPECT_EQ(cat.out, ReadWholeFile(PpdPath()));
+    EXPECT_EQ(cat.out, ReadFile(PpdPath()));
 
     // With the filter in place the strict check of that PPD passes too (-R:
     // the DESTDIR is the root).

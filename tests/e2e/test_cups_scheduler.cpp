@@ -9,7 +9,9 @@
 
 #include "cups_sandbox.h"
 #include "decoded_stream.h"
+#include "files.h"
 #include "pjl_frame.h"
+#include "text_lines.h"
 
 namespace {
 // "request id is quorin-1 (1 file(s))" -> "quorin-1"
@@ -38,11 +40,6 @@ bool WaitForCompleted(const PrivateCupsd& cupsd, const std::string& job, int tim
     return false;
 }
 
-std::string Tail(const std::string& text, size_t n)
-{
-    return text.size() > n ? text.substr(text.size() - n) : text;
-}
-
 struct PrintedJob {
     std::string number; // the scheduler's job id
     std::string stream; // what the device received
@@ -63,18 +60,18 @@ PrintedJob Print(const PrivateCupsd& cupsd, const std::string& device, const std
     job.number = id.substr(id.rfind('-') + 1);
     std::string lpstat;
     bool completed = WaitForCompleted(cupsd, id, 90, &lpstat);
-    std::string errorLog = ReadWholeFile(cupsd.root + "/log/error_log");
+    std::string errorLog = ReadFile(cupsd.root + "/log/error_log");
     EXPECT_TRUE(completed) << id << " not completed; lpstat said " << lpstat << "\nscheduler log tail:\n"
                            << Tail(errorLog, 6000);
     EXPECT_NE(errorLog.find("[Job " + job.number + "] Job completed."), std::string::npos) << Tail(errorLog, 6000);
-    job.stream = ReadWholeFile(device);
+    job.stream = ReadFile(device);
     return job;
 }
 
 // The page_log line of the job's page total: "quorin root 1 [...] total 5 ...".
 bool PageLogTotal(const PrivateCupsd& cupsd, const std::string& job, unsigned pages)
 {
-    for (const std::string& line : SplitLines(ReadWholeFile(cupsd.root + "/log/page_log")))
+    for (const std::string& line : SplitLines(ReadFile(cupsd.root + "/log/page_log")))
         if (line.compare(0, 13 + job.size(), "quorin root " + job + " ") == 0 &&
             line.find("] total " + std::to_string(pages) + " ") != std::string::npos)
             return true;
@@ -139,7 +136,7 @@ TEST(Scheduler, PrintsPdfsThroughAQueueWithTheBuiltPpd)
     for (size_t i = 1; i < decoded.pages.size(); ++i)
         EXPECT_GT(decoded.pages[i].blackDots, decoded.pages[i - 1].blackDots) << "page " << i + 1;
     // The scheduler counted the pages from the filter's PAGE: lines.
-    EXPECT_TRUE(PageLogTotal(cupsd, plain.number, 5)) << ReadWholeFile(cupsd.root + "/log/page_log");
+    EXPECT_TRUE(PageLogTotal(cupsd, plain.number, 5)) << ReadFile(cupsd.root + "/log/page_log");
 
     // Duplex goes through the filter's spool file, made as the scheduler's
     // unprivileged user in its temporary folder.
@@ -153,7 +150,7 @@ TEST(Scheduler, PrintsPdfsThroughAQueueWithTheBuiltPpd)
     ASSERT_EQ(sheets.pages.size(), 6u);
     EXPECT_EQ(sheets.pages[4].blackDots, 0u) << "the fifth page's sheet has a blank side";
     // The blank side is no page of the document: five impressions.
-    EXPECT_TRUE(PageLogTotal(cupsd, duplex.number, 5)) << ReadWholeFile(cupsd.root + "/log/page_log");
+    EXPECT_TRUE(PageLogTotal(cupsd, duplex.number, 5)) << ReadFile(cupsd.root + "/log/page_log");
 
     // Two copies of five pages are ten impressions however they are made:
     // by the printer (uncollated), or by the filter, asked through the
@@ -179,12 +176,12 @@ TEST(Scheduler, PrintsPdfsThroughAQueueWithTheBuiltPpd)
         EXPECT_EQ(d.status, 0) << c.what << ": " << d.problems;
         EXPECT_EQ(d.pages.size(), c.sides) << c.what;
         EXPECT_TRUE(PageLogTotal(cupsd, job.number, 10)) << c.what << "\n"
-                                                         << ReadWholeFile(cupsd.root + "/log/page_log");
+                                                         << ReadFile(cupsd.root + "/log/page_log");
     }
 
     // A failing filter would have stopped the queue.
     ProcessResult state = RunClient(cupsd, QUORIN_LPSTAT, {"-p", "quorin"});
     EXPECT_NE(state.out.find("printer quorin is idle"), std::string::npos) << state.out;
-    for (const std::string& line : LinesStartingWith(ReadWholeFile(cupsd.root + "/log/error_log"), "E "))
+    for (const std::string& line : LinesStartingWith(ReadFile(cupsd.root + "/log/error_log"), "E "))
         EXPECT_EQ(line.find("[Job "), std::string::npos) << line;
 }

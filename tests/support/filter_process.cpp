@@ -1,20 +1,17 @@
 #include "filter_process.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
-#include <gtest/gtest.h>
-#include <ftw.h>
-#include <sstream>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "files.h"
+#include "text_lines.h"
 
 extern char** environ;
 
@@ -43,35 +40,14 @@ std::string FilterPath()
     return QUORIN_FILTER_PATH;
 }
 
-std::string BuildDir()
+std::string DecoderPath()
 {
-    return QUORIN_BUILD_DIR;
+    return QUORIN_DECODER_PATH;
 }
 
-std::string MakeTempDir(const std::string& tag)
+bool HaveProgram(const std::string& name)
 {
-    std::string base = BuildDir() + "/test-tmp";
-    mkdir(base.c_str(), 0755);
-    std::string templ = base + "/" + tag + "-XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data()))
-        return base;
-    return buf.data();
-}
-
-std::vector<std::string> SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
+    return system(("command -v " + name + " > /dev/null 2>&1").c_str()) == 0;
 }
 
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& argv,
@@ -122,10 +98,16 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
     return r;
 }
 
+std::vector<std::string> FilterArgs(const std::string& copies, const std::string& options,
+                                    const std::string& raster, const std::string& title)
+{
+    return {"testqueue", "42", "tester", title, copies, options, raster};
+}
+
 ProcessResult RunFilterOnFile(const std::string& rasterPath, const std::string& options,
                               const std::vector<std::string>& env, const std::string& title)
 {
-    return RunProgram(FilterPath(), {"testqueue", "42", "tester", title, "1", options, rasterPath}, env);
+    return RunProgram(FilterPath(), FilterArgs("1", options, rasterPath, title), env);
 }
 
 Spawned StartProgram(const std::string& program, const std::vector<std::string>& argv,
@@ -199,58 +181,14 @@ void StopProgram(pid_t pid)
     waitpid(pid, nullptr, 0);
 }
 
-void RemoveTree(const std::string& dir)
-{
-    nftw(
-        dir.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-}
-
-void RemoveTreeUnlessFailed(const std::string& dir, const std::string& what)
-{
-    if (dir.empty())
-        return;
-    if (testing::Test::HasFailure())
-        fprintf(stderr, "%s kept in %s\n", what.c_str(), dir.c_str());
-    else
-        RemoveTree(dir);
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::vector<std::string> DirEntries(const std::string& dir)
-{
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.')
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
-
 std::vector<std::string> ErrorLines(const std::string& err)
 {
-    std::vector<std::string> out;
-    for (const std::string& line : SplitLines(err))
-        if (line.rfind("ERROR:", 0) == 0)
-            out.push_back(line);
-    return out;
+    return LinesStartingWith(err, "ERROR:");
 }
 
-std::string Joined(const std::vector<std::string>& lines)
+bool Traced(const std::string& log, const std::string& message)
 {
-    std::string all;
-    for (const std::string& l : lines)
-        all += l + "\n";
-    return all;
+    return log.find("DEBUG: " + message + " ---------->\n") != std::string::npos;
 }
 
 unsigned PageCopiesTotal(const std::string& err)

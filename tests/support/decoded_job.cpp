@@ -25,7 +25,7 @@ int CountBars(const StreamPage& page, const uint8_t* bitmap, unsigned cupsWidth)
     for (unsigned y = 0; y < page.height; ++y) {
         bool full = true;
         for (unsigned x = x0; x < x1 && full; ++x)
-            full = (bitmap[y * stride + x / 8] >> (7 - x % 8)) & 1;
+            full = OneBitPixel(bitmap, stride, x, y);
         bars += full && !inBar;
         inBar = full;
     }

@@ -6,16 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "page_bits.h"
 #include "stream_parser.h"
 
 struct DecodedPage {
     StreamPage info;
     std::vector<uint8_t> bits; // height rows of width/8 bytes, MSB leftmost, 1 = black
 
-    bool Black(unsigned x, unsigned y) const
-    {
-        return (bits[(size_t)y * (info.width / 8) + x / 8] >> (7 - x % 8)) & 1;
-    }
+    bool Black(unsigned x, unsigned y) const { return OneBitPixel(bits.data(), info.width / 8, x, y); }
 };
 
 struct DecodedJob {

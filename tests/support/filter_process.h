@@ -1,11 +1,11 @@
-// Runs the built filter as the scheduler would: arguments, environment,
-// standard input, and both output streams captured.
+// Runs the built filter and the other programs as the scheduler would:
+// arguments, environment, standard input, and both output streams captured;
+// and reads what the filter told the scheduler.
 #ifndef QUORIN_FILTER_PROCESS_H
 #define QUORIN_FILTER_PROCESS_H
 
 #include <string>
 #include <sys/types.h>
-#include <utility>
 #include <vector>
 
 struct ProcessResult {
@@ -14,18 +14,25 @@ struct ProcessResult {
     std::string err;       // standard error (trace and ERROR: lines)
 };
 
+std::string FilterPath();
+std::string DecoderPath();
+
+// True when the program is on PATH.
+bool HaveProgram(const std::string& name);
+
 // argv[0] is what the filter sees as the printer name. stdinPath empty: no
 // standard input (/dev/null). env entries "NAME=value" are added to a copy of
 // the test's environment, "NAME=" removes NAME.
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& argv,
                          const std::vector<std::string>& env = {}, const std::string& stdinPath = "");
 
+// The filter's seven arguments, the raster file last (none: standard input).
+std::vector<std::string> FilterArgs(const std::string& copies, const std::string& options,
+                                    const std::string& raster, const std::string& title = "Test");
+
 // The filter with the usual six arguments and the raster file as the seventh.
 ProcessResult RunFilterOnFile(const std::string& rasterPath, const std::string& options = "",
                               const std::vector<std::string>& env = {}, const std::string& title = "Test");
-
-std::string FilterPath();
-std::string BuildDir();
 
 // A program run in the background, ended with the test process: standard
 // output and error go to files in dir (or standard output to a pipe nobody
@@ -45,30 +52,14 @@ ProcessResult WaitProgram(Spawned& s);
 // within five seconds. Does nothing for pid <= 0.
 void StopProgram(pid_t pid);
 
-std::string ReadFile(const std::string& path);
-
-// Names in a directory, without "." entries.
-std::vector<std::string> DirEntries(const std::string& dir);
-
-// The "ERROR:" lines of a filter's standard error, and lines joined for messages.
+// The "ERROR:" lines of a filter's standard error.
 std::vector<std::string> ErrorLines(const std::string& err);
-std::string Joined(const std::vector<std::string>& lines);
+
+// The trace line "DEBUG: message ---------->", the whole message, is in the log.
+bool Traced(const std::string& log, const std::string& message);
 
 // Sides the scheduler was told were printed: the sum of the copies field of
 // every "PAGE: n copies" line.
 unsigned PageCopiesTotal(const std::string& err);
-
-// A fresh private directory under the build tree's temp area.
-std::string MakeTempDir(const std::string& tag);
-
-// Removes a folder and everything below it, without following links.
-void RemoveTree(const std::string& dir);
-
-// Removes a test's folder, or keeps it for a look when the test failed and
-// says so on standard error.
-void RemoveTreeUnlessFailed(const std::string& dir, const std::string& what);
-
-// Lines of a text (without line ends).
-std::vector<std::string> SplitLines(const std::string& text);
 
 #endif
