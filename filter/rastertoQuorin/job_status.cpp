@@ -11,7 +11,6 @@ namespace {
 std::atomic<BOOL> gCanceled{FALSE};
 std::atomic<int> gFailure{JOB_FAILURE_NONE};
 std::atomic<BOOL> gHeaderWritten{FALSE};
-std::atomic<DWORD> gSidesSent{0};
 std::mutex gTextLock;
 char gText[512] = "";
 
@@ -86,22 +85,11 @@ BOOL JobHeaderWritten(void)
     return gHeaderWritten.load(std::memory_order_acquire);
 }
 
-void NoteSideSent(void)
-{
-    gSidesSent.fetch_add(1, std::memory_order_acq_rel);
-}
-
-DWORD JobSidesSent(void)
-{
-    return gSidesSent.load(std::memory_order_acquire);
-}
-
 void ResetJobStatus(void)
 {
     std::lock_guard<std::mutex> hold(gTextLock);
     gCanceled.store(FALSE, std::memory_order_release);
     gFailure.store(JOB_FAILURE_NONE, std::memory_order_release);
     gHeaderWritten.store(FALSE, std::memory_order_release);
-    gSidesSent.store(0, std::memory_order_release);
     gText[0] = '\0';
 }

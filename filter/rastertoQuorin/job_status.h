@@ -1,5 +1,5 @@
 // The one status of a print job: cancellation, the first failure and its
-// sentence for the user, whether the job header went out, and the sides sent.
+// sentence for the user, and whether the job header went out.
 // The spool, the printer output, the reader and the pipeline report into it;
 // the entry point asks it once at the end.
 #ifndef QUORIN_JOB_STATUS_H
@@ -39,10 +39,6 @@ BOOL JobStopsReading(void);
 
 void NoteJobHeaderWritten(void);
 BOOL JobHeaderWritten(void);
-
-// Sides sent to the printer so far (blank back sides not counted).
-void NoteSideSent(void);
-DWORD JobSidesSent(void);
 
 // Back to a fresh job (tests run several jobs in one process).
 void ResetJobStatus(void);

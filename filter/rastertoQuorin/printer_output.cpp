@@ -66,9 +66,7 @@ BOOL WritePageRecord(const void* record, size_t len, DWORD pageNumber, DWORD cop
     gPageInFlight.store(0, std::memory_order_release);
     if (!ok)
         return FALSE;
-    if (copies) {
-        NoteSideSent();
+    if (copies)
         fprintf(stderr, "PAGE: %u %u\n", (unsigned)pageNumber, (unsigned)copies);
-    }
     return TRUE;
 }
