@@ -21,6 +21,7 @@
 #include "page_placement.h"
 #include "pjl_job.h"
 #include "printer_output.h"
+#include "printer_stream.h"
 #include "raster_input.h"
 #include "raster_reader.h"
 #include "spool_flush.h"
@@ -365,7 +366,7 @@ void PageLoop(FilterJob* job)
             break;
 
         const PagePlacement sheet = PlacePageOnSheet(&job->inheader);
-        JobInfo* slot = TakeSlot(job, PageReckoning((sheet.width + 31) & ~31u, (sheet.height + 31) & ~31u));
+        JobInfo* slot = TakeSlot(job, PageReckoning(PadToPageAlign(sheet.width), PadToPageAlign(sheet.height)));
         if (!slot)
             break;
         if (!ReadPage(job, slot)) {

@@ -5,7 +5,6 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include "job_flags.h"
 #include "job_info.h"
 
 int str2Int(const char* string)

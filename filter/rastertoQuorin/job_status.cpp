@@ -13,13 +13,6 @@ std::atomic<int> gFailure{JOB_FAILURE_NONE};
 std::atomic<BOOL> gHeaderWritten{FALSE};
 std::mutex gTextLock;
 char gText[512] = "";
-
-void BlankControlBytes(char* text)
-{
-    for (unsigned char* p = reinterpret_cast<unsigned char*>(text); *p; ++p)
-        if (*p < 0x20 || *p == 0x7F)
-            *p = ' ';
-}
 } // namespace
 
 void NoteJobCanceled(void)

@@ -9,7 +9,6 @@
 #endif
 
 #include "header_fields.h"
-#include "job_flags.h"
 #include "job_status.h"
 #include "page_placement.h"
 

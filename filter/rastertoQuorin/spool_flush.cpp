@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "job_flags.h"
 #include "job_info.h"
 #include "job_status.h"
 #include "page_placement.h"

@@ -19,16 +19,6 @@ const size_t kTimeSize = 260;
 const char kLogName[] = VL_LOG_NAME;
 const char kOldName[] = VL_LOG_NAME ".old";
 
-// The scheduler acts on lines that start with STATE:, ATTR:, PAGE:, ...: no
-// byte of a message may start a new line there.
-void BlankControlBytes(char* text)
-{
-    for (unsigned char* p = reinterpret_cast<unsigned char*>(text); *p; ++p) {
-        if (*p < 0x20 || *p == 0x7F)
-            *p = ' ';
-    }
-}
-
 std::atomic<bool> gRefusalTold{false};
 
 // Why the folder or file is not used: said once per process, not per message.

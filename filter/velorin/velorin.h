@@ -68,6 +68,15 @@ inline float TickSeconds(DWORD startTick)
     return (float)(DWORD)(GetTickCount() - startTick) / 1000.0f;
 }
 
+// The scheduler acts on lines that start with STATE:, ATTR:, PAGE:, ...: no
+// byte of a text bound for standard error may start a new line there.
+inline void BlankControlBytes(char* text)
+{
+    for (unsigned char* p = reinterpret_cast<unsigned char*>(text); *p; ++p)
+        if (*p < 0x20 || *p == 0x7F)
+            *p = ' ';
+}
+
 // ---- Image processing on a page slot -----------------------------------
 // Thin adapters over the kernels on a page view (halftone.h,
 // border_quality.h, negative_mirror.h); the slot record is job_info.h.
