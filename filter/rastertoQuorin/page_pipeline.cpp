@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <unistd.h>
 
 #include "job_flags.h"
 #include "job_memory.h"
@@ -41,6 +42,20 @@ void KeepOnlyOneBitPage(JobInfo* lpJob)
     lpJob->pagesize = bytes;
 }
 
+namespace {
+// QUORIN_TEST_HOLD_PAGE=n holds page n's worker back for a second, so that
+// tests see later pages finish first whatever the machine's load.
+void HoldPageForTests(DWORD pageNumber)
+{
+    static const long held = [] {
+        const char* s = getenv("QUORIN_TEST_HOLD_PAGE");
+        return s ? strtol(s, nullptr, 10) : 0L;
+    }();
+    if (held > 0 && (DWORD)held == pageNumber)
+        sleep(1);
+}
+} // namespace
+
 void* ImageProcThread(void* param)
 {
     RunPageWorker(static_cast<JobInfo*>(param));
@@ -58,6 +73,7 @@ void RunPageWorker(JobInfo* lpJob)
     // its turn comes, so that the pages before it still go out.
     if (PageIsOneBit(lpJob) && !JobAbandoned())
         lpJob->lpRecord = BuildPageRecord(lpJob, &lpJob->recordLen);
+    HoldPageForTests(lpJob->PageIndex + 1);
     // Logged first: once the slot is handed over, the job may end before
     // this thread runs again.
     DbgMsg("ImageProcThread::exit image process thread page %d", (int)lpJob->PageIndex);
