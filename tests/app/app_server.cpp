@@ -206,6 +206,11 @@ ProcessUse ServerUse(const AppServer& app)
     for (const std::string& line : SplitLines(ReadFile(proc + "/status")))
         if (line.compare(0, 6, "VmRSS:") == 0)
             use.rssKb = atol(line.c_str() + 6);
-    use.fds = (int)DirEntries(proc + "/fd").size();
+    for (int i = 0; i < 20; ++i) {
+        int fds = (int)DirEntries(proc + "/fd").size();
+        if (use.fds < 0 || fds < use.fds)
+            use.fds = fds;
+        usleep(50 * 1000);
+    }
     return use;
 }

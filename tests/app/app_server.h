@@ -55,7 +55,9 @@ struct IppJob {
 IppJob PrintDocument(const AppServer& app, const std::string& document, const std::string& format,
                      const std::vector<std::string>& jobAttrs = {}, bool cancelMidway = false);
 
-// Resident memory (kB) and open descriptors of the server process.
+// Resident memory (kB) and open descriptors of the server process. The
+// descriptors are the fewest seen over a second, so that a connection or job
+// file the server is still closing does not count.
 struct ProcessUse {
     long rssKb = -1;
     int fds = -1;

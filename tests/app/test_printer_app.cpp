@@ -400,6 +400,6 @@ TEST_F(PrinterApp, TwentyJobsLeaveNoGrowth)
     printf("app after 4 jobs: VmRSS %ld kB, %d fds; after 20 more: VmRSS %ld kB, %d fds\n", before.rssKb,
            before.fds, after.rssKb, after.fds);
     ASSERT_GT(before.rssKb, 0);
-    EXPECT_EQ(after.fds, before.fds);
+    EXPECT_LE(after.fds, before.fds);
     EXPECT_LT(after.rssKb - before.rssKb, 4096);
 }
