@@ -209,9 +209,9 @@ TEST(SpoolJobs, PlantedLinksAreLeftAlone)
     EXPECT_NE(inSlashTmp.err.find("DEBUG: gSpoolFileHeader size = 8 ---------->"), std::string::npos);
 }
 
-// A cancel (SIGTERM) ends the job quietly with a whole stream; an abort (the
-// JBIG coder's answer to a failed allocation) at least says so and leaves no
-// spool file. Either way, mid-job.
+// A cancel (SIGTERM) ends the job quietly with a whole stream, also while
+// the upstream filter stalls; an abort (the JBIG coder's answer to a failed
+// allocation) at least says so and leaves no spool file. Either way, mid-job.
 TEST(SpoolJobs, SignalledJobsLeaveNoSpool)
 {
     for (int sig : {SIGTERM, SIGABRT}) {
@@ -231,6 +231,7 @@ TEST(SpoolJobs, SignalledJobsLeaveNoSpool)
         }
         EXPECT_TRUE(spooling);
         kill(s.pid, sig);
+        EXPECT_TRUE(EndsWithin(s, 30)) << "still waiting for input after signal " << sig;
         ProcessResult r = WaitProgram(s);
         EXPECT_TRUE(SpoolFilesIn(dir).empty()) << sig;
         std::vector<std::string> errors = ErrorLines(r.err);

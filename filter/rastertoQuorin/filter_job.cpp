@@ -76,8 +76,8 @@ void OnAbort(int sig)
                               "memory; give the print server more memory or print fewer pages at once.\n";
     ssize_t w = write(2, msg, sizeof msg - 1);
     (void)w;
-    if (gSpolFileName[0])
-        unlink(gSpolFileName);
+    if (const char* spool = SpoolPathForSignal())
+        unlink(spool);
     signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -172,10 +172,25 @@ BOOL OpenJob(FilterJob* job, int argc, char** argv)
     return TRUE;
 }
 
+// Signals from outside (CUPS's cancel, a kill) are left to main, which
+// outlives every other thread. abort() unblocks SIGABRT itself, so the JBIG
+// coder's abort still reaches the handler on the thread that aborts.
+int StartThreadWithoutJobSignals(pthread_t* tid, const pthread_attr_t* attr, void* (*run)(void*), void* arg)
+{
+    sigset_t block, old;
+    sigemptyset(&block);
+    sigaddset(&block, SIGTERM);
+    sigaddset(&block, SIGABRT);
+    pthread_sigmask(SIG_BLOCK, &block, &old);
+    int rc = pthread_create(tid, attr, run, arg);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return rc;
+}
+
 BOOL StartCompressionThread(FilterJob* job)
 {
     LogRing(job->lpJob);
-    int rc = pthread_create(&job->id, nullptr, JbigThread, job->lpJob);
+    int rc = StartThreadWithoutJobSignals(&job->id, nullptr, JbigThread, job->lpJob);
     if (rc != 0) {
         DbgMsg("main::pthread_create JbigThread failed: %s", strerror(rc));
         return FALSE;
@@ -334,7 +349,7 @@ void StartWorker(JobInfo* slot)
     pthread_attr_setstacksize(&attr, kWorkerStackSize);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
     pthread_t tid;
-    int rc = pthread_create(&tid, &attr, ImageProcThread, slot);
+    int rc = StartThreadWithoutJobSignals(&tid, &attr, ImageProcThread, slot);
     pthread_attr_destroy(&attr);
     if (rc != 0) {
         DbgMsg("main::pthread_create failed: %s; the page is processed here", strerror(rc));

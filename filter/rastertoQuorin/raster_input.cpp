@@ -4,6 +4,8 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "job_status.h"
+
 namespace {
 ssize_t ReadInput(void* ctx, unsigned char* buffer, size_t length)
 {
@@ -15,9 +17,11 @@ ssize_t ReadInput(void* ctx, unsigned char* buffer, size_t length)
         memcpy(buffer, in->data + in->pos, (size_t)n);
         in->pos += (size_t)n;
     } else {
+        // A cancel interrupts the read, so that a stalled upstream filter
+        // cannot keep the job waiting.
         do
             n = read(in->fd, buffer, length);
-        while (n < 0 && errno == EINTR);
+        while (n < 0 && errno == EINTR && !JobCanceled());
     }
     if (in->watching && in->calls++ == 0) {
         in->firstAsked = length;

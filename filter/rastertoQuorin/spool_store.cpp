@@ -13,6 +13,10 @@
 #include "little_endian.h"
 
 char gSpolFileName[PATH_MAX] = "";
+namespace {
+// Published with a release store once the name is whole.
+std::atomic<const char*> gSpoolPathPublished{nullptr};
+} // namespace
 FILE* gSpoolFileHandle = nullptr;
 SpoolRecHeader gSpoolFileHeader = {0, 0};
 
@@ -201,6 +205,7 @@ BOOL CreateSpoolFile(void)
     std::lock_guard<std::mutex> hold(gSpoolLock);
     gSpoolFileHandle = f;
     memcpy(gSpolFileName, name, sizeof name);
+    gSpoolPathPublished.store(gSpolFileName, std::memory_order_release);
     gSpoolFileHeader.pages = 0;
     gSpoolFileHeader.bfOffBits = SPOOL_FILE_HEADER_SIZE;
     ResetIndex();
@@ -209,6 +214,11 @@ BOOL CreateSpoolFile(void)
     gSaveToFile.store(TRUE, std::memory_order_release);
     DbgMsg("gSpoolFileHeader size = %d", (int)gSpoolFileHeader.bfOffBits);
     return TRUE;
+}
+
+const char* SpoolPathForSignal(void)
+{
+    return gSpoolPathPublished.load(std::memory_order_acquire);
 }
 
 BOOL SpoolAppend(const void* record, DWORD len, DWORD* pagesAfter)
@@ -298,6 +308,7 @@ void RemoveSpoolFile(void)
         fclose(gSpoolFileHandle);
         gSpoolFileHandle = nullptr;
     }
+    gSpoolPathPublished.store(nullptr, std::memory_order_release);
     if (gSpolFileName[0]) {
         if (!DeleteFile(gSpolFileName))
             DbgMsg("main::spool file %s not removed: %s", gSpolFileName, strerror(errno));

@@ -26,6 +26,9 @@ struct SpoolPageHeader {
 
 // Path of this job's spool file; empty while there is none.
 extern char gSpolFileName[PATH_MAX];
+// The same path for a signal handler, which may run on any thread and take
+// no lock: null while there is no spool file.
+const char* SpoolPathForSignal(void);
 extern FILE* gSpoolFileHandle;
 // In-memory copy of the file header. The compression thread raises pages
 // while main reads it: touch it only through the functions below while both

@@ -159,12 +159,26 @@ ProcessResult WaitProgram(Spawned& s)
         s.stdinWrite = -1;
     }
     ProcessResult r;
-    int st = 0;
-    waitpid(s.pid, &st, 0);
+    int st = s.waitStatus;
+    if (st < 0)
+        waitpid(s.pid, &st, 0);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     r.out = ReadFile(s.outPath);
     r.err = ReadFile(s.errPath);
     return r;
+}
+
+bool EndsWithin(Spawned& s, int seconds)
+{
+    for (int i = 0; i < seconds * 20; ++i) {
+        int st = 0;
+        if (waitpid(s.pid, &st, WNOHANG) == s.pid) {
+            s.waitStatus = st;
+            return true;
+        }
+        usleep(50 * 1000);
+    }
+    return false;
 }
 
 void StopProgram(pid_t pid)

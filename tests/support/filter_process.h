@@ -42,11 +42,14 @@ struct Spawned {
     pid_t pid = -1;
     std::string outPath, errPath;
     int stdinWrite = -1;
+    int waitStatus = -1; // set once the program has been reaped
 };
 Spawned StartProgram(const std::string& program, const std::vector<std::string>& argv,
                      const std::vector<std::string>& env, const std::string& dir, bool stdinPipe = false,
                      bool brokenStdout = false);
 ProcessResult WaitProgram(Spawned& s);
+// Whether the program ends within the time, its stdin pipe still open.
+bool EndsWithin(Spawned& s, int seconds);
 
 // Ends a background program: SIGTERM, and SIGKILL when it is not gone
 // within five seconds. Does nothing for pid <= 0.
