@@ -210,17 +210,28 @@ TEST(SpoolJobs, PlantedLinksAreLeftAlone)
 }
 
 // A cancel (SIGTERM) ends the job quietly with a whole stream, also while
-// the upstream filter stalls; an abort (the JBIG coder's answer to a failed
-// allocation) at least says so and leaves no spool file. Either way, mid-job.
+// the upstream filter stalls and when the filter was started with the signal
+// blocked; an abort (the JBIG coder's answer to a failed allocation) at least
+// says so and leaves no spool file. Either way, mid-job.
 TEST(SpoolJobs, SignalledJobsLeaveNoSpool)
 {
-    for (int sig : {SIGTERM, SIGABRT}) {
+    struct Case {
+        int sig;
+        bool blockedAtStart; // as a parent's thread may leave it
+    };
+    for (Case c : {Case{SIGTERM, false}, Case{SIGTERM, true}, Case{SIGABRT, false}}) {
+        const int sig = c.sig;
         std::string dir = MakeTempDir("signal");
         std::string raster = ReadFile(WriteJob(dir, 12, true, 2, true));
         // Six arguments: the raster comes through a pipe that the test holds open.
         std::vector<std::string> args = FilterArgs("1", "Collate=true", "");
         args.pop_back();
+        sigset_t block, old;
+        sigemptyset(&block);
+        sigaddset(&block, sig);
+        pthread_sigmask(c.blockedAtStart ? SIG_BLOCK : SIG_UNBLOCK, &block, &old);
         Spawned s = StartProgram(FilterPath(), args, {"TMPDIR=" + dir}, dir, true);
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
         // The first half of the raster: the job starts spooling and waits for more.
         ASSERT_EQ(write(s.stdinWrite, raster.data(), raster.size() / 2), (ssize_t)(raster.size() / 2));
         bool spooling = false;
@@ -231,7 +242,8 @@ TEST(SpoolJobs, SignalledJobsLeaveNoSpool)
         }
         EXPECT_TRUE(spooling);
         kill(s.pid, sig);
-        EXPECT_TRUE(EndsWithin(s, 30)) << "still waiting for input after signal " << sig;
+        EXPECT_TRUE(EndsWithin(s, 30)) << "still waiting for input after signal " << sig
+                                       << (c.blockedAtStart ? ", blocked at start" : "");
         ProcessResult r = WaitProgram(s);
         EXPECT_TRUE(SpoolFilesIn(dir).empty()) << sig;
         std::vector<std::string> errors = ErrorLines(r.err);

@@ -82,6 +82,16 @@ void OnAbort(int sig)
     raise(sig);
 }
 
+// The signals that end a job from outside: CUPS's cancel, and the abort.
+sigset_t JobSignals(void)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGABRT);
+    return set;
+}
+
 // CUPS cancels a job with SIGTERM. A closed backend must show as a failed
 // write, not kill the filter in the middle of a page.
 void InstallSignalHandlers(void)
@@ -97,6 +107,10 @@ void InstallSignalHandlers(void)
     sa.sa_flags = 0;
     sa.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &sa, nullptr);
+    // A parent may start the filter with them blocked (a spawning thread's
+    // mask is inherited); a cancel must still reach the job.
+    sigset_t jobSignals = JobSignals();
+    pthread_sigmask(SIG_UNBLOCK, &jobSignals, nullptr);
 }
 
 void OpenRaster(FilterJob* job)
@@ -177,10 +191,7 @@ BOOL OpenJob(FilterJob* job, int argc, char** argv)
 // coder's abort still reaches the handler on the thread that aborts.
 int StartThreadWithoutJobSignals(pthread_t* tid, const pthread_attr_t* attr, void* (*run)(void*), void* arg)
 {
-    sigset_t block, old;
-    sigemptyset(&block);
-    sigaddset(&block, SIGTERM);
-    sigaddset(&block, SIGABRT);
+    sigset_t block = JobSignals(), old;
     pthread_sigmask(SIG_BLOCK, &block, &old);
     int rc = pthread_create(tid, attr, run, arg);
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
