@@ -250,6 +250,21 @@ BOOL FirstPageDecisions(FilterJob* job)
     return TRUE;
 }
 
+// Waits, looking again at each ring of the bell, until `ready` holds. FALSE
+// when the job stopped first.
+template <class Ready>
+BOOL WaitUntilReady(Ready ready)
+{
+    for (;;) {
+        uint64_t rings = BellRings();
+        if (ready())
+            return TRUE;
+        if (JobAbandoned())
+            return FALSE;
+        WaitForBell(rings);
+    }
+}
+
 // Waits until the slot of the next page is free and the page fits the
 // memory budget, and fills the slot. NULL when the job stopped meanwhile.
 JobInfo* TakeSlot(FilterJob* job, unsigned long long bytes)
@@ -257,18 +272,17 @@ JobInfo* TakeSlot(FilterJob* job, unsigned long long bytes)
     DWORD CurrentPage = job->page % (DWORD)gMAX_THREAD.load(std::memory_order_acquire);
     DbgMsg("main::start page %d / index %d!", (int)job->page, (int)CurrentPage);
     JobInfo* slot = &job->lpJob[CurrentPage];
-    for (;;) {
-        uint64_t rings = BellRings();
+    BOOL ready = WaitUntilReady([&] {
         DWORD state = slot->finish.load(std::memory_order_acquire);
         if (state != SLOT_TAKEN && state != SLOT_PROCESSED && PageFitsBudget(bytes))
-            break;
-        if (JobAbandoned())
-            return nullptr;
+            return true;
         DbgMsg("main::wait buffer index %d!", (int)CurrentPage);
         DbgMsg("main::lpbuf = %d!", slot->lpbuf.load(std::memory_order_acquire) ? 1 : 0);
         DbgMsg("main::finish = %d!", (int)state);
-        WaitForBell(rings);
-    }
+        return false;
+    });
+    if (!ready)
+        return nullptr;
     DbgMsg("main::using buffer index %d!", (int)CurrentPage);
     slot->PageThreadId = 0;
     DbgMsg("main::end search buffer index %d!", (int)CurrentPage);
@@ -297,15 +311,7 @@ BOOL WaitForEarlierPages(const JobInfo* slot)
     if (PageBytesInFlight() <= slot->pageBytes)
         return FALSE;
     DbgMsg("main::page %d waits for the pages in flight to free their memory", (int)slot->PageIndex + 1);
-    for (;;) {
-        uint64_t rings = BellRings();
-        if (PageBytesInFlight() <= slot->pageBytes)
-            break;
-        if (JobAbandoned())
-            return FALSE;
-        WaitForBell(rings);
-    }
-    return TRUE;
+    return WaitUntilReady([slot] { return PageBytesInFlight() <= slot->pageBytes; });
 }
 
 // How an input failure's sentence ends: what reached the printer.
@@ -418,15 +424,14 @@ void WaitForPipeline(FilterJob* job)
     // finishes the record it is writing and stops.
     if (job->page > 0) {
         DWORD index = (job->page - 1) % (DWORD)gMAX_THREAD.load(std::memory_order_acquire);
-        JobInfo* slot = &job->lpJob[index];
-        for (;;) {
-            uint64_t rings = BellRings();
-            if (!slot->lpbuf.load(std::memory_order_acquire) || JobAbandoned())
-                break;
+        const JobInfo* slot = &job->lpJob[index];
+        WaitUntilReady([slot, index] {
+            if (!slot->lpbuf.load(std::memory_order_acquire))
+                return true;
             DbgMsg("main::page %d status %d", (int)index, (int)slot->finish.load(std::memory_order_acquire));
             DbgMsg("main::image process page %d not yet...", (int)slot->PageIndex);
-            WaitForBell(rings);
-        }
+            return false;
+        });
     }
     DbgMsg("main::end wait thread (new)");
     DbgMsg("main::page = %d", (int)job->page);
