@@ -1,7 +1,7 @@
 # The printer application's systemd service. The unit folder comes from
-# systemd.pc when installing under /usr, the spool folder from the prefix's
-# state folder (/var under /usr).
-set(QUORIN_SPOOL_DIR "${CMAKE_INSTALL_FULL_LOCALSTATEDIR}/spool/quorin-printer-app"
+# systemd.pc when installing under /usr. The spool stays in /var whatever the
+# prefix, beside the state PAPPL keeps in /var/lib.
+set(QUORIN_SPOOL_DIR /var/spool/quorin-printer-app
     CACHE PATH "Spool folder the service hands the printer application")
 
 if(NOT QUORIN_SYSTEMD_UNIT_DIR)
