@@ -1,12 +1,15 @@
 #include "child_process.h"
 
 #include <cerrno>
+#include <csignal>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 extern char** environ;
 
-pid_t SpawnChild(const std::string& program, const std::vector<std::string>& argv, int in, int out, int err)
+pid_t SpawnChild(const std::string& program, const std::vector<std::string>& argv, int in, int out, int err,
+                 unsigned cpuSeconds)
 {
     std::vector<char*> args;
     for (const std::string& a : argv)
@@ -21,12 +24,34 @@ pid_t SpawnChild(const std::string& program, const std::vector<std::string>& arg
     // Another job's pipe left open in a child would keep that job's filter
     // from ever seeing the end of its input.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+
+    // A group of its own: the watchdog ends the child and everything it
+    // started with one kill. The app's threads block the signals its signal
+    // thread takes; the child must not inherit that.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none, stop;
+    sigemptyset(&none);
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGINT);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &stop);
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
     pid_t pid = -1;
-    int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
+    int rc = posix_spawnp(&pid, program.c_str(), &actions, &attr, args.data(), environ);
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         errno = rc;
         return -1;
+    }
+    if (cpuSeconds > 0) {
+        // Past the soft limit the child gets SIGXCPU, a little later SIGKILL.
+        rlimit cpu = {cpuSeconds, cpuSeconds + 5};
+        prlimit(pid, RLIMIT_CPU, &cpu, nullptr);
     }
     return pid;
 }
