@@ -19,10 +19,11 @@ struct Upload {
     Clock::time_point deadline;
 };
 
-std::mutex gLock;
-std::condition_variable gWake;
-std::map<http_t*, Upload> gUploads;
-std::set<int> gCut;
+// Never destroyed: the cutting thread uses them until the process ends.
+std::mutex& gLock = *new std::mutex;
+std::condition_variable& gWake = *new std::condition_variable;
+std::map<http_t*, Upload>& gUploads = *new std::map<http_t*, Upload>;
+std::set<int>& gCut = *new std::set<int>;
 std::atomic<unsigned> gLimit{300};
 bool gThreadStarted = false;
 const size_t kMaxCutRemembered = 1000;

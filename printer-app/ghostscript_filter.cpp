@@ -149,7 +149,7 @@ bool PrintPdf(pappl_job_t* job, pappl_device_t* device)
 {
     // Ghostscript runs PostScript it is handed as a PDF: only a PDF goes in.
     if (SniffFileFormat(papplJobGetFilename(job)) != "application/pdf") {
-        papplJobSetMessage(job, "The document is not a PDF file.");
+        papplJobSetMessage(job, "The PDF document could not be read: it is not a PDF file.");
         return false;
     }
     return PrintWithGhostscript(job, device, "PDF");

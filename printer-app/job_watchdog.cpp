@@ -30,9 +30,10 @@ struct Watch {
     std::vector<Group> groups;
 };
 
-std::mutex gLock;
-std::condition_variable gWake;
-std::map<pappl_job_t*, Watch> gJobs;
+// Never destroyed: the watchdog thread uses them until the process ends.
+std::mutex& gLock = *new std::mutex;
+std::condition_variable& gWake = *new std::condition_variable;
+std::map<pappl_job_t*, Watch>& gJobs = *new std::map<pappl_job_t*, Watch>;
 std::atomic<unsigned> gLimit{3600};
 std::atomic<bool> gStopping{false};
 bool gThreadStarted = false;

@@ -30,8 +30,9 @@ struct Gate {
     unsigned long next = 0, serving = 0;
     std::condition_variable turn;
 };
-std::mutex gGateLock;
-std::map<int, Gate> gGates;
+// Never destroyed: job threads may wait at a gate until the process ends.
+std::mutex& gGateLock = *new std::mutex;
+std::map<int, Gate>& gGates = *new std::map<int, Gate>;
 std::atomic<int> gJobThreads{0};
 
 void NoteOldestPending(pappl_job_t* job, void* data)

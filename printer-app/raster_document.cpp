@@ -64,8 +64,18 @@ bool PrintRasterDocument(pappl_job_t* job, pappl_device_t* device)
             }
         }
         ok = BridgeEndPage(job, options, device, page) && ok;
-        if (ok && !cupsRasterReadHeader2(ras, &header))
+        // The count of pages, when the document gives one, tells a document
+        // cut off between pages.
+        const unsigned total = header.cupsInteger[CUPS_RASTER_PWG_TotalPageCount];
+        if (ok && !cupsRasterReadHeader2(ras, &header)) {
+            if (page < total) {
+                std::string cut = "The raster document ends after page " + std::to_string(page) + " of " +
+                                  std::to_string(total) + ".";
+                BridgeFail(job, cut.c_str());
+                ok = false;
+            }
             break;
+        }
     }
     cupsRasterClose(ras);
     close(fd);

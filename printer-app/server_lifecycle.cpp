@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -21,6 +22,7 @@ const int kShutdownGraceSec = 45;
 const int kStopDeadlineSec = 15;
 
 pappl_system_t* gSystem = nullptr;
+pthread_t gMainThread;
 std::string gSocket;
 int gStopPipe[2] = {-1, -1};
 std::atomic<bool> gStopping{false};
@@ -49,6 +51,8 @@ void StopEverything(const char* why)
     CutAllUploads();
     papplSystemIteratePrinters(gSystem, CancelPrinterJobs, nullptr);
     papplSystemShutdown(gSystem);
+    // The main loop may sleep up to its next timer before it looks.
+    pthread_kill(gMainThread, SIGTERM);
     std::thread([] {
         std::this_thread::sleep_for(std::chrono::seconds(kStopDeadlineSec));
         papplLog(gSystem, PAPPL_LOGLEVEL_ERROR, "Not stopped after %d seconds: ending the process.",
@@ -116,6 +120,7 @@ std::string ControlSocketPath(const char* baseName, uid_t uid)
 void PrepareServerLifecycle(pappl_system_t* system, const char* baseName)
 {
     gSystem = system;
+    gMainThread = pthread_self();
     gSocket = ControlSocketPath(baseName, getuid());
     if (pipe2(gStopPipe, O_CLOEXEC) == 0)
         std::thread(WaitForStopSignal).detach();

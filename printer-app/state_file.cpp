@@ -13,8 +13,9 @@
 #include "document_uploads.h"
 
 namespace {
-std::mutex gLock;
-std::condition_variable gWake;
+// Never destroyed: the saving thread may wait on them until the process ends.
+std::mutex& gLock = *new std::mutex;
+std::condition_variable& gWake = *new std::condition_variable;
 std::string gPath;
 bool gPending = false, gFinished = false;
 
