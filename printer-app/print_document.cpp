@@ -45,6 +45,9 @@ bool PrintDocument(pappl_job_t* job, pappl_device_t* device, void* data)
     DocumentKind kind = static_cast<const DocumentFormat*>(data)->kind;
     if (kind == DOC_UNKNOWN)
         kind = KindOfFormat(SniffFileFormat(file).c_str());
+    // Not recognised: a damaged document of the format its client named.
+    if (kind == DOC_UNKNOWN)
+        kind = KindOfFormat(ippGetString(papplJobGetAttribute(job, "document-format-supplied"), 0, nullptr));
     JobWatch watch(job);
     return PrintKind(job, device, kind);
 }
