@@ -162,7 +162,8 @@ std::string PrinterUri(const AppServer& app)
 
 ProcessResult RunApp(const AppServer& app, const std::vector<std::string>& args)
 {
-    std::vector<std::string> argv = {"quorin-printer-app"};
+    // PAPPL starts a server of its own with argv[0] when none runs.
+    std::vector<std::string> argv = {QUORIN_APP_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProgram(QUORIN_APP_PATH, argv, StateEnv(app));
 }
