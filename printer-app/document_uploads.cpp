@@ -7,15 +7,18 @@
 #include <mutex>
 #include <pthread.h>
 #include <set>
+#include <utility>
 #include <sys/socket.h>
 #include <thread>
 
 namespace {
 using Clock = std::chrono::steady_clock;
 
+using JobKey = std::pair<int, int>; // printer id, job id
+
 struct Upload {
     int fd;
-    int jobId;
+    JobKey job;
     Clock::time_point deadline;
 };
 
@@ -23,7 +26,7 @@ struct Upload {
 std::mutex& gLock = *new std::mutex;
 std::condition_variable& gWake = *new std::condition_variable;
 std::map<http_t*, Upload>& gUploads = *new std::map<http_t*, Upload>;
-std::set<int>& gCut = *new std::set<int>;
+std::set<JobKey>& gCut = *new std::set<JobKey>;
 std::atomic<unsigned> gLimit{300};
 bool gThreadStarted = false;
 const size_t kMaxCutRemembered = 1000;
@@ -44,7 +47,7 @@ void Cut(Upload& u)
 {
     // Reads on the connection end at once, whatever the client sends.
     shutdown(u.fd, SHUT_RDWR);
-    gCut.insert(u.jobId);
+    gCut.insert(u.job);
     while (gCut.size() > kMaxCutRemembered)
         gCut.erase(gCut.begin());
 }
@@ -77,10 +80,10 @@ unsigned DocumentTimeLimit()
     return gLimit.load(std::memory_order_acquire);
 }
 
-void BeginUpload(http_t* http, int jobId)
+void BeginUpload(http_t* http, int printerId, int jobId)
 {
     std::lock_guard<std::mutex> hold(gLock);
-    gUploads[http] = {httpGetFd(http), jobId, Clock::now() + std::chrono::seconds(DocumentTimeLimit())};
+    gUploads[http] = {httpGetFd(http), {printerId, jobId}, Clock::now() + std::chrono::seconds(DocumentTimeLimit())};
     if (!gThreadStarted) {
         std::thread(Run).detach();
         gThreadStarted = true;
@@ -93,10 +96,10 @@ void EndUpload(http_t* http)
     gUploads.erase(http);
 }
 
-bool UploadWasCut(int jobId)
+bool UploadWasCut(int printerId, int jobId)
 {
     std::lock_guard<std::mutex> hold(gLock);
-    return gCut.count(jobId) != 0;
+    return gCut.count({printerId, jobId}) != 0;
 }
 
 void CutAllUploads()

@@ -10,13 +10,13 @@
 void SetDocumentTimeLimit(unsigned seconds);
 unsigned DocumentTimeLimit();
 
-// The document of job jobId is arriving on the connection, from now until
-// EndUpload.
-void BeginUpload(http_t* http, int jobId);
+// The document of job jobId of printer printerId is arriving on the
+// connection, from now until EndUpload.
+void BeginUpload(http_t* http, int printerId, int jobId);
 void EndUpload(http_t* http);
 
 // True when the job's document was cut off at the time limit.
-bool UploadWasCut(int jobId);
+bool UploadWasCut(int printerId, int jobId);
 
 // The app is stopping: every document still arriving is cut off.
 void CutAllUploads();

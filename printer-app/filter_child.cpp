@@ -147,7 +147,7 @@ bool StartFilter(FilterChild* c, pappl_job_t* job, const std::string& path, cons
     c->io = io;
     c->job = job;
     // The filter codes pages on every core.
-    unsigned cpu = JobTimeLimit() * (unsigned)std::max(1L, sysconf(_SC_NPROCESSORS_ONLN));
+    unsigned cpu = ChildCpuLimit((unsigned)std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
     c->pid = piped ? SpawnChild(path, argv, fds[0], fds[3], fds[5], cpu) : -1;
     int spawnErrno = errno;
     if (c->pid > 0)

@@ -52,7 +52,7 @@ bool StartGhostscript(pappl_job_t* job, Ghostscript* gs, const std::vector<std::
             close(in);
         return false;
     }
-    gs->pid = SpawnChild("gs", argv, in, out[1], fileno(gs->messages), JobTimeLimit());
+    gs->pid = SpawnChild("gs", argv, in, out[1], fileno(gs->messages), ChildCpuLimit(1));
     if (gs->pid > 0)
         WatchChild(job, gs->pid);
     close(in);

@@ -83,6 +83,11 @@ unsigned JobTimeLimit()
     return gLimit.load(std::memory_order_acquire);
 }
 
+unsigned ChildCpuLimit(unsigned threads)
+{
+    return 2 * JobTimeLimit() * (threads ? threads : 1);
+}
+
 JobWatch::JobWatch(pappl_job_t* j) : job(j)
 {
     std::lock_guard<std::mutex> hold(gLock);

@@ -8,10 +8,13 @@
 #include <pappl/pappl.h>
 #include <sys/types.h>
 
-// Seconds of wall time a job may print for; also the CPU-time limit of each
-// child (times the cores for the filter, which uses them all).
+// Seconds of wall time a job may print for.
 void SetJobTimeLimit(unsigned seconds);
 unsigned JobTimeLimit();
+
+// The CPU-time limit of a child using `threads` threads: a backstop for
+// the watchdog, which ends the child first.
+unsigned ChildCpuLimit(unsigned threads);
 
 // Watches the job from now on, for as long as the guard lives.
 struct JobWatch {

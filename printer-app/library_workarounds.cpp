@@ -156,7 +156,7 @@ void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* job)
 {
     static auto pappl = Next<void (*)(pappl_client_t*, pappl_job_t*)>("_papplJobCopyDocumentData");
     http_t* http = papplClientGetHTTP(client);
-    BeginUpload(http, papplJobGetID(job));
+    BeginUpload(http, papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job));
     tUploading = true;
     pappl(client, job);
     tUploading = false;

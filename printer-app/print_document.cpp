@@ -38,7 +38,7 @@ bool PrintDocument(pappl_job_t* job, pappl_device_t* device, void* data)
     const char* file = papplJobGetFilename(job);
     if (!file)
         return papplJobIsCanceled(job);
-    if (UploadWasCut(papplJobGetID(job))) {
+    if (UploadWasCut(papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job))) {
         papplJobSetMessage(job, "The document did not arrive within %u seconds.", DocumentTimeLimit());
         return false;
     }

@@ -117,7 +117,7 @@ bool PrinterAnswers(int port)
 }
 
 void TrickleJob(int port, const std::string& document, const std::string& format, const std::string& jobName,
-                int gapMs, int seconds)
+                int gapMs, int seconds, bool hangUp)
 {
     ipp_t* request = Request(port, IPP_OP_PRINT_JOB);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format.c_str());
@@ -150,6 +150,11 @@ void TrickleJob(int port, const std::string& document, const std::string& format
         sending = send(fd, &document[i], 1, MSG_NOSIGNAL) == 1;
         std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
     }
+    linger reset = {1, 0};
+    if (hangUp)
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    else
+        recv(fd, &head[0], head.size(), 0); // the answer, or the end
     close(fd);
 }
 

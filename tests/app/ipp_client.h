@@ -35,9 +35,10 @@ bool CancelJob(int port, int jobId);
 bool PrinterAnswers(int port);
 
 // Sends a Print-Job whose document arrives one byte every `gapMs`
-// milliseconds, for at most `seconds` or until the server stops reading.
+// milliseconds, for at most `seconds` or until the server stops reading;
+// hangUp: then resets the connection instead of waiting for the answer.
 void TrickleJob(int port, const std::string& document, const std::string& format, const std::string& jobName,
-                int gapMs, int seconds);
+                int gapMs, int seconds, bool hangUp = false);
 
 // The id of the job of that name; 0 when there is none.
 int JobIdByName(int port, const std::string& name);

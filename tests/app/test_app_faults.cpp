@@ -129,14 +129,29 @@ TEST(AppFaults, HostileClientsLeaveTheServerUpAndEveryJobEnded)
         EXPECT_NE(end.message.find(c.reason), std::string::npos) << end.message;
     }
 
-    // A client trickling its raster document is cut off at the time limit;
-    // the jobs of 5 rounds of 30 clients queue and print meanwhile.
+    // A client trickling its raster document is cut off at the time limit,
+    // and clients hang up halfway through theirs (which PAPPL gives up on
+    // while the state is saved); the jobs of 5 rounds of 30 clients queue
+    // and print meanwhile.
+    const int hangUps = 20;
     std::thread trickler([&] { TrickleJob(app.port, docs.pwg, "image/pwg-raster", "trickle", 200, 120); });
+    std::thread hangingUp([&] {
+        for (int i = 0; i < hangUps; ++i)
+            TrickleJob(app.port, docs.pwg, "image/pwg-raster", "hang-up " + std::to_string(i), 5, 2, true);
+    });
     PrintRounds(app, docs, 5, 30);
     trickler.join();
+    hangingUp.join();
     EndedJob trickled = WaitForJobEnd(app.port, JobIdByName(app.port, "trickle"), kJobEnd);
     EXPECT_EQ(trickled.state, "aborted");
     EXPECT_NE(trickled.message.find("did not arrive within"), std::string::npos) << trickled.message;
+    int hungUp = 0; // a job exists once the server read its request
+    for (int i = 0; i < hangUps; ++i)
+        if (int id = JobIdByName(app.port, "hang-up " + std::to_string(i))) {
+            EXPECT_EQ(WaitForJobEnd(app.port, id, kJobEnd).state, "aborted") << i;
+            ++hungUp;
+        }
+    EXPECT_GT(hungUp, 0);
 
     // A PostScript loop: cancelled, it ends at once; left alone, at the
     // job's time limit; neither leaves Ghostscript running.
