@@ -140,17 +140,23 @@ int StopAppServer(AppServer* app, int seconds)
     return status;
 }
 
-std::vector<int> AppProcesses(const AppServer& app)
+std::vector<int> AppProcessesLeft(const AppServer& app, int seconds)
 {
     std::vector<int> pids;
     const std::string mark = "SNAP_COMMON=" + app.dir + "/state";
-    for (const std::string& entry : DirEntries("/proc")) {
-        std::istringstream vars(ReadFile("/proc/" + entry + "/environ"));
-        for (std::string v; std::getline(vars, v, '\0');)
-            if (v == mark) {
-                pids.push_back(atoi(entry.c_str()));
-                break;
-            }
+    for (int i = 0; i <= seconds * 10; ++i) {
+        pids.clear();
+        for (const std::string& entry : DirEntries("/proc")) {
+            std::istringstream vars(ReadFile("/proc/" + entry + "/environ"));
+            for (std::string v; std::getline(vars, v, '\0');)
+                if (v == mark) {
+                    pids.push_back(atoi(entry.c_str()));
+                    break;
+                }
+        }
+        if (pids.empty())
+            break;
+        usleep(100 * 1000);
     }
     return pids;
 }

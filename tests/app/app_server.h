@@ -35,8 +35,9 @@ bool RestartAppServer(AppServer* app, std::string* why);
 int StopAppServer(AppServer* app, int seconds);
 
 // Process ids of the server and of every process it started, those it left
-// behind included (they carry its environment).
-std::vector<int> AppProcesses(const AppServer& app);
+// behind included (they carry its environment), once none is left or after
+// `seconds`.
+std::vector<int> AppProcessesLeft(const AppServer& app, int seconds = 0);
 
 std::string PrinterUri(const AppServer& app);
 

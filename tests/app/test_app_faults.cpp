@@ -2,10 +2,11 @@
 // they send, the server stays up and answering, every job ends (printed,
 // refused up front, or aborted with a reason), nothing is left running, and
 // SIGTERM stops it within seconds.
-#include <fstream>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 #include "app_documents.h"
 #include "app_server.h"
@@ -171,7 +172,7 @@ TEST(AppFaults, HostileClientsLeaveTheServerUpAndEveryJobEnded)
     // nothing it started is left.
     SendJob(app.port, std::string("%!\n") + kPsLoop, "application/postscript", "loop at the end");
     EXPECT_EQ(StopAppServer(&app, kStop), 0) << LogOf(app);
-    EXPECT_TRUE(AppProcesses(app).empty());
+    EXPECT_TRUE(AppProcessesLeft(app).empty());
 }
 
 TEST(AppFaults, NothingInTheSavedStateKeepsTheServerFromStarting)
@@ -238,10 +239,19 @@ TEST(AppFaults, SubcommandsStopTheServerTheyStartedAndTheSocketIsPrivate)
     mkdir((idle.dir + "/state").c_str(), 0700);
     ProcessResult printers = RunApp(idle, {"printers"});
     EXPECT_EQ(printers.status, 0) << printers.err;
-    std::vector<int> left = AppProcesses(idle);
-    for (int i = 0; i < kStop * 10 && !left.empty(); ++i) {
+    EXPECT_TRUE(AppProcessesLeft(idle, kStop).empty()) << "a sub-command's server is left";
+}
+
+TEST(AppFaults, NothingItStartedOutlivesAKilledServer)
+{
+    AppServer app;
+    std::string why;
+    ASSERT_TRUE(StartAppServer(&app, &why)) << why;
+    SentJob loop = SendJob(app.port, std::string("%!\n") + kPsLoop, "application/postscript", "loop");
+    ASSERT_TRUE(WaitForJobState(app.port, loop.id, "processing", kJobEnd));
+    for (int i = 0; i < kJobEnd * 10 && ServerChildren(app).empty(); ++i) // Ghostscript is started
         usleep(100 * 1000);
-        left = AppProcesses(idle);
-    }
-    EXPECT_TRUE(left.empty()) << left.size() << " process(es) of a sub-command's server left";
+    ASSERT_NE(ServerChildren(app), "");
+    kill(app.pid, SIGKILL);
+    EXPECT_TRUE(AppProcessesLeft(app, kStop).empty()) << "Ghostscript or the filter outlived the server";
 }
