@@ -24,8 +24,7 @@ const char* const kReplaced[] = {"_papplJobValidateDocumentAttributes", "_papplJ
 pappl_system_t* gServer = nullptr;
 void (*gBeforeDelete)(pappl_system_t*) = nullptr;
 
-// One printer prints one job at a time, in the order the jobs' threads
-// arrive.
+// A printer's job threads pass one at a time, in the order they arrive.
 struct Gate {
     unsigned long next = 0, serving = 0;
     std::condition_variable turn;
