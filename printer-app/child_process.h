@@ -8,11 +8,11 @@
 
 // Starts program (a path, or a name looked up in PATH) with standard input,
 // output and error on the given descriptors and no other descriptor of the
-// app. Returns the process id, or -1 with errno set.
-pid_t SpawnChild(const std::string& program, const std::vector<std::string>& argv, int in, int out, int err);
-
-// Waits for the child to end: its exit status, or 128 + the signal that
-// ended it.
-int WaitChild(pid_t pid);
+// app, in a process group of its own (its id is the pid), so that whatever
+// it starts in turn ends with it. It is killed when the calling thread ends
+// (the app included, killed or not). cpuSeconds > 0 limits its CPU time
+// (RLIMIT_CPU). Returns the process id, or -1 with errno set.
+pid_t SpawnChild(const std::string& program, const std::vector<std::string>& argv, int in, int out, int err,
+                 unsigned cpuSeconds = 0);
 
 #endif

@@ -1,19 +1,18 @@
 #include "filter_child.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include "child_process.h"
+#include "job_watchdog.h"
 
 namespace {
 const char kFilterName[] = "rastertoQuorin";
 const int kPollMsec = 250;
-// After SIGTERM the filter ends its stream at once; one that does not is killed.
-const int kTermGraceSec = 10;
 const size_t kMaxLine = 4096;
 
 void CloseFd(int* fd)
@@ -79,12 +78,11 @@ void ReadOutput(FilterChild* c)
     }
 }
 
-// The output thread: until the filter has closed both streams.
+// The output thread: until the filter has closed both streams (the job's
+// watchdog ends a filter that does not).
 void* DeliverOutput(void* arg)
 {
     FilterChild* c = static_cast<FilterChild*>(arg);
-    time_t termTime = 0;
-    bool killed = false;
     while (c->output >= 0 || c->messages >= 0) {
         pollfd fds[2];
         nfds_t n = 0;
@@ -99,16 +97,6 @@ void* DeliverOutput(void* arg)
             ReadOutput(c);
         if (ready > 0 && msg >= 0 && (fds[msg].revents & done))
             ReadMessages(c);
-        if (c->io.canceled && c->io.canceled(c->io.ctx))
-            CancelFilter(c);
-        if (c->termSent.load(std::memory_order_acquire) && !killed) {
-            if (termTime == 0)
-                termTime = time(nullptr);
-            else if (time(nullptr) - termTime > kTermGraceSec) {
-                kill(c->pid, SIGKILL);
-                killed = true;
-            }
-        }
     }
     return nullptr;
 }
@@ -150,14 +138,20 @@ std::string FindFilter(std::string* looked)
     return std::string();
 }
 
-bool StartFilter(FilterChild* c, const std::string& path, const std::vector<std::string>& argv, const FilterIo& io)
+bool StartFilter(FilterChild* c, pappl_job_t* job, const std::string& path, const std::vector<std::string>& argv,
+                 const FilterIo& io)
 {
     // Read and write ends of standard input, output and error.
     int fds[6] = {-1, -1, -1, -1, -1, -1};
     bool piped = pipe2(fds, O_CLOEXEC) == 0 && pipe2(fds + 2, O_CLOEXEC) == 0 && pipe2(fds + 4, O_CLOEXEC) == 0;
     c->io = io;
-    c->pid = piped ? SpawnChild(path, argv, fds[0], fds[3], fds[5]) : -1;
+    c->job = job;
+    // The filter codes pages on every core.
+    unsigned cpu = ChildCpuLimit((unsigned)std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+    c->pid = piped ? SpawnChild(path, argv, fds[0], fds[3], fds[5], cpu) : -1;
     int spawnErrno = errno;
+    if (c->pid > 0)
+        WatchChild(job, c->pid);
     for (int i : {0, 3, 5})
         CloseFd(&fds[i]);
     c->input = fds[1];
@@ -194,7 +188,7 @@ bool FilterWritePixels(FilterChild* c, const unsigned char* data, unsigned len)
 void CancelFilter(FilterChild* c)
 {
     if (c->pid > 0 && !c->termSent.exchange(true, std::memory_order_acq_rel))
-        kill(c->pid, SIGTERM);
+        kill(-c->pid, SIGTERM);
 }
 
 int FinishFilter(FilterChild* c)
@@ -207,7 +201,7 @@ int FinishFilter(FilterChild* c)
         pthread_join(c->outputThread, nullptr);
     c->outputThreadStarted = false;
     // The filter closes its streams as it exits.
-    int status = c->pid >= 0 ? WaitChild(c->pid) : -1;
+    int status = c->pid >= 0 ? FinishChild(c->job, c->pid) : -1;
     c->pid = -1;
     return status;
 }

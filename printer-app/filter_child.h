@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cups/raster.h>
+#include <pappl/pappl.h>
 #include <pthread.h>
 #include <string>
 #include <sys/types.h>
@@ -20,11 +21,10 @@ struct FilterIo {
     bool (*sendOutput)(void* ctx, const void* data, size_t len) = nullptr;
     // One standard-error line, without its newline.
     void (*onLine)(void* ctx, const std::string& line) = nullptr;
-    // True once the job is to stop.
-    bool (*canceled)(void* ctx) = nullptr;
 };
 
 struct FilterChild {
+    pappl_job_t* job = nullptr; // whose watchdog ends the filter
     pid_t pid = -1;
     int input = -1, output = -1, messages = -1;
     cups_raster_t* raster = nullptr;
@@ -42,9 +42,10 @@ struct FilterChild {
 // empty when neither has it. *looked lists the places tried.
 std::string FindFilter(std::string* looked);
 
-// Starts the filter with the CUPS filter arguments (printer, job id, user,
-// title, copies, options) and its output thread.
-bool StartFilter(FilterChild* child, const std::string& path, const std::vector<std::string>& argv,
+// Starts the filter for the job with the CUPS filter arguments (printer,
+// job id, user, title, copies, options), under the job's watchdog, and its
+// output thread.
+bool StartFilter(FilterChild* child, pappl_job_t* job, const std::string& path, const std::vector<std::string>& argv,
                  const FilterIo& io);
 
 bool FilterWriteHeader(FilterChild* child, cups_page_header2_t* header);

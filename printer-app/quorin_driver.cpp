@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "document_formats.h"
 #include "job_settings.h"
 #include "media_tables.h"
 #include "raster_bridge.h"
@@ -29,6 +30,14 @@ void SetMedia(pappl_media_col_t* col, const char* sizeName, const char* source)
 void Identify(pappl_printer_t* printer, pappl_identify_actions_t, const char* message)
 {
     papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: %s", message ? message : "");
+}
+
+// Every document goes through the app's filters; PAPPL would send a
+// document of the driver's own format to the printer as it is.
+bool RefuseRawDocument(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+{
+    papplJobSetMessage(job, "The document is in none of the formats the printer prints.");
+    return false;
 }
 
 // IPP attributes PAPPL does not make from the driver data.
@@ -60,6 +69,9 @@ bool QuorinDriver(pappl_system_t*, const char* driverName, const char*, const ch
     if (strcmp(driverName, kQuorinDrivers[0].name) != 0)
         return false;
     d->identify_cb = Identify;
+    // The format of the app's filters' output: PAPPL picks them over its own.
+    d->format = kDriverFormat;
+    d->printfile_cb = RefuseRawDocument;
     d->rstartjob_cb = BridgeStartJob;
     d->rstartpage_cb = BridgeStartPage;
     d->rwriteline_cb = BridgeWriteLine;

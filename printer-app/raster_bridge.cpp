@@ -9,6 +9,7 @@
 #include "filter_child.h"
 #include "filter_messages.h"
 #include "job_settings.h"
+#include "job_watchdog.h"
 
 namespace {
 struct BridgeJob {
@@ -77,11 +78,6 @@ void OnFilterLine(void* ctx, const std::string& line)
     }
 }
 
-bool JobCanceled(void* ctx)
-{
-    return papplJobIsCanceled(static_cast<BridgeJob*>(ctx)->job);
-}
-
 const char* JobText(const char* s)
 {
     return s ? s : "";
@@ -118,6 +114,8 @@ std::string FailureMessage(const BridgeJob* b, int status)
 
 bool BridgeStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
 {
+    if (Bridge(job))
+        return true; // started by the document's filter, before PAPPL's image step
     std::string looked;
     std::string path = FindFilter(&looked);
     if (path.empty()) {
@@ -137,7 +135,6 @@ bool BridgeStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
     io.ctx = b;
     io.sendOutput = SendOutput;
     io.onLine = OnFilterLine;
-    io.canceled = JobCanceled;
     const std::vector<std::string> argv = {
         JobText(papplPrinterGetName(papplJobGetPrinter(job))),
         std::to_string(papplJobGetID(job)),
@@ -146,7 +143,7 @@ bool BridgeStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
         std::to_string(b->settings.copies),
         FilterOptionString(b->settings),
     };
-    if (!StartFilter(&b->filter, path, argv, io)) {
+    if (!StartFilter(&b->filter, job, path, argv, io)) {
         papplJobSetMessage(job, "The printer driver %s could not be started: %s.", path.c_str(), strerror(errno));
         FinishFilter(&b->filter);
         delete b;
@@ -219,6 +216,8 @@ bool BridgeEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
         return false;
     int status = FinishFilter(&b->filter);
     papplDeviceFlush(device);
+    if (JobOutOfTime(job))
+        NoteFailure(b, "The job took longer than " + std::to_string(JobTimeLimit()) + " seconds and was stopped.");
     SyncImpressions(b, true);
     bool ok = papplJobIsCanceled(job) || Succeeded(b, status);
     if (!ok)

@@ -4,8 +4,13 @@
 #include <cstring>
 #include <string>
 
-#include "pdf_filter.h"
+#include "document_uploads.h"
+#include "job_watchdog.h"
+#include "library_workarounds.h"
+#include "print_document.h"
 #include "quorin_driver.h"
+#include "server_lifecycle.h"
+#include "state_file.h"
 
 namespace {
 struct Named {
@@ -55,10 +60,23 @@ pappl_loglevel_t LogLevel(const char* name)
             return (pappl_loglevel_t)l.value;
     return PAPPL_LOGLEVEL_INFO;
 }
+
+unsigned Seconds(const char* value, unsigned otherwise)
+{
+    long n = value ? strtol(value, nullptr, 10) : 0;
+    return n > 0 ? (unsigned)n : otherwise;
+}
+
+void BeforeDelete(pappl_system_t* system)
+{
+    FinishServerLifecycle(system);
+    FinishStateFile(system);
+}
 } // namespace
 
 pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data)
 {
+    const AppContext* app = static_cast<const AppContext*>(data);
     auto option = [&](const char* name) { return cupsGetOption(name, num_options, options); };
     const char* port = option("server-port");
     const char* name = option("server-name");
@@ -77,7 +95,18 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data
         papplSystemAddListeners(system, option("listen-hostname"));
     papplSystemSetPrinterDrivers(system, kQuorinDriverCount, kQuorinDrivers, QuorinAutoAdd, QuorinPrinterCreated,
                                  QuorinDriver, data);
-    // Desktops send PDF first.
-    papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PrintPdf, nullptr);
+    AddDocumentFilters(system);
+    papplSystemSetMIMECallback(system, DetectDocumentFormat, nullptr);
+    SetJobTimeLimit(Seconds(option("job-timeout"), 3600));
+    SetDocumentTimeLimit(Seconds(option("document-timeout"), 300));
+    if (!app || !app->server)
+        return system;
+    CheckLibraryWorkarounds(system);
+    if (!app->dnssd)
+        papplLog(system, PAPPL_LOGLEVEL_WARN, "avahi-daemon is not running: the printers are not announced on the "
+                                              "network (DNS-SD) and network printers are not discovered.");
+    UseStateFile(system, StateFilePath(app->baseName));
+    PrepareServerLifecycle(system, app->baseName);
+    BeforeSystemDelete(system, BeforeDelete);
     return system;
 }

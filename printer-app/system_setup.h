@@ -5,11 +5,19 @@
 
 #include <pappl/pappl.h>
 
-// papplMainloop's system callback for the `server` sub-command. Takes the
-// -o options server-name, server-hostname, server-port, listen-hostname,
-// spool-directory, log-file, log-level, server-options, auth-service and
-// private-server (set by PAPPL for the server its sub-commands start);
-// others are ignored.
+// What main tells the system callback.
+struct AppContext {
+    const char* baseName = "";  // the program's name, as PAPPL names its files
+    bool server = false;        // the `server` sub-command, not a look at the drivers
+    bool dnssd = true;          // avahi-daemon runs
+};
+
+// papplMainloop's system callback (data: the AppContext). Takes the -o
+// options server-name, server-hostname, server-port, listen-hostname,
+// spool-directory, log-file, log-level, server-options, auth-service,
+// private-server (set by PAPPL for the server its sub-commands start),
+// job-timeout (seconds a job may print for) and document-timeout (seconds a
+// document may take to arrive); others are ignored.
 pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data);
 
 #endif

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <jpeglib.h>
 #include <png.h>
+#include <zlib.h>
 
 #include "files.h"
 #include "filter_process.h"
@@ -86,4 +87,32 @@ bool WriteRepeatedPdf(const std::string& path, const std::string& pdf, int times
     for (int i = 0; i < times; ++i)
         argv.push_back(pdf);
     return RunProgram(QUORIN_GHOSTSCRIPT, argv).status == 0;
+}
+
+std::string CutShort(const std::string& bytes, double share)
+{
+    return bytes.substr(0, (size_t)((double)bytes.size() * share));
+}
+
+std::string WithBigEndian(std::string bytes, size_t offset, uint32_t value)
+{
+    for (size_t i = 0; i < 4; ++i)
+        bytes.at(offset + i) = (char)(value >> (24 - 8 * i));
+    return bytes;
+}
+
+std::string PngClaiming(uint32_t width, uint32_t height)
+{
+    auto chunk = [](const char* type, const std::string& data) {
+        std::string c = WithBigEndian(std::string(4, '\0'), 0, (uint32_t)data.size()) + type + data;
+        uLong crc = crc32(0, reinterpret_cast<const Bytef*>(c.data() + 4), (uInt)(c.size() - 4));
+        return c + WithBigEndian(std::string(4, '\0'), 0, (uint32_t)crc);
+    };
+    std::string ihdr = WithBigEndian(WithBigEndian(std::string(8, '\0'), 0, width), 4, height) + std::string("\x08\0\0\0\0", 5);
+    // Rows of zeros, deflated: a few bytes for gigabytes.
+    std::string rows(1 << 16, '\0'), packed(compressBound((uLong)rows.size()), '\0');
+    uLongf size = (uLongf)packed.size();
+    compress(reinterpret_cast<Bytef*>(&packed[0]), &size, reinterpret_cast<const Bytef*>(rows.data()), rows.size());
+    packed.resize(size);
+    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) + chunk("IDAT", packed) + chunk("IEND", "");
 }

@@ -26,4 +26,11 @@ bool WriteHalfBlackPng(const std::string& path);
 // A PDF of the given one repeated `times` times, made with Ghostscript.
 bool WriteRepeatedPdf(const std::string& path, const std::string& pdf, int times);
 
+// Damaged documents: the first share of a document; a PNG that is only a
+// header claiming width x height pixels; a document with the 32-bit
+// big-endian number at offset replaced.
+std::string CutShort(const std::string& bytes, double share);
+std::string PngClaiming(uint32_t width, uint32_t height);
+std::string WithBigEndian(std::string bytes, size_t offset, uint32_t value);
+
 #endif

@@ -1,6 +1,7 @@
 #include "app_server.h"
 
 #include <cups/cups.h>
+#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -77,31 +78,38 @@ std::string JobTest(const std::string& format, const std::vector<std::string>& j
 }
 } // namespace
 
-bool StartAppServer(AppServer* app, std::string* why)
+bool RestartAppServer(AppServer* app, std::string* why)
 {
-    app->dir = MakeTempDir("app");
-    for (const char* sub : {"/state", "/spool", "/out"})
-        mkdir((app->dir + sub).c_str(), 0700);
+    app->pid = -1;
     // The port is free when picked but may be taken before the app binds it;
     // then PAPPL only logs it and listens on its local socket.
     for (int attempt = 0; attempt < 3 && app->pid < 0; ++attempt) {
         app->port = FreeLoopbackPort();
-        Spawned s = StartProgram(QUORIN_APP_PATH,
-                                 {"quorin-printer-app", "server", "-o", "server-port=" + std::to_string(app->port),
-                                  "-o", "listen-hostname=127.0.0.1", "-o", "spool-directory=" + app->dir + "/spool",
-                                  "-o", "log-file=" + app->dir + "/app.log", "-o", "log-level=info", "-o",
-                                  "server-options=no-tls"},
-                                 StateEnv(*app), app->dir);
+        std::vector<std::string> argv = {"quorin-printer-app", "server", "-o", "server-port=" + std::to_string(app->port),
+                                         "-o", "listen-hostname=127.0.0.1", "-o", "spool-directory=" + app->dir + "/spool",
+                                         "-o", "log-file=" + app->dir + "/app.log", "-o", "log-level=info", "-o",
+                                         "server-options=no-tls"};
+        for (const std::string& o : app->options)
+            argv.insert(argv.end(), {"-o", o});
+        Spawned s = StartProgram(QUORIN_APP_PATH, argv, StateEnv(*app), app->dir);
         app->pid = s.pid;
         if (app->pid > 0 && !WaitListening(app)) {
             StopProgram(app->pid);
             app->pid = -1;
         }
     }
-    if (app->pid < 0) {
+    if (app->pid < 0)
         *why = "the app did not listen on 127.0.0.1: " + ReadFile(app->dir + "/app.log").substr(0, 4000);
+    return app->pid > 0;
+}
+
+bool StartAppServer(AppServer* app, std::string* why)
+{
+    app->dir = MakeTempDir("app");
+    for (const char* sub : {"/state", "/spool", "/out"})
+        mkdir((app->dir + sub).c_str(), 0700);
+    if (!RestartAppServer(app, why))
         return false;
-    }
     ProcessResult add = RunApp(*app, {"add", "-u", "ipp://127.0.0.1:" + std::to_string(app->port) + "/ipp/system",
                                       "-d", kPrinter, "-m", "quorin", "-v", "file://" + app->dir + "/out"});
     if (add.status != 0)
@@ -115,6 +123,44 @@ AppServer::~AppServer()
     RemoveTreeUnlessFailed(dir, "the app's files");
 }
 
+int StopAppServer(AppServer* app, int seconds)
+{
+    int status = -1;
+    kill(app->pid, SIGTERM);
+    for (int i = 0; i < seconds * 20 && status < 0; ++i) {
+        int st = 0;
+        if (waitpid(app->pid, &st, WNOHANG) == app->pid)
+            status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        else
+            usleep(50 * 1000);
+    }
+    if (status < 0)
+        StopProgram(app->pid);
+    app->pid = -1;
+    return status;
+}
+
+std::vector<int> AppProcessesLeft(const AppServer& app, int seconds)
+{
+    std::vector<int> pids;
+    const std::string mark = "SNAP_COMMON=" + app.dir + "/state";
+    for (int i = 0; i <= seconds * 10; ++i) {
+        pids.clear();
+        for (const std::string& entry : DirEntries("/proc")) {
+            std::istringstream vars(ReadFile("/proc/" + entry + "/environ"));
+            for (std::string v; std::getline(vars, v, '\0');)
+                if (v == mark) {
+                    pids.push_back(atoi(entry.c_str()));
+                    break;
+                }
+        }
+        if (pids.empty())
+            break;
+        usleep(100 * 1000);
+    }
+    return pids;
+}
+
 std::string PrinterUri(const AppServer& app)
 {
     return "ipp://127.0.0.1:" + std::to_string(app.port) + "/ipp/print/" + kPrinter;
@@ -122,7 +168,8 @@ std::string PrinterUri(const AppServer& app)
 
 ProcessResult RunApp(const AppServer& app, const std::vector<std::string>& args)
 {
-    std::vector<std::string> argv = {"quorin-printer-app"};
+    // PAPPL starts a server of its own with argv[0] when none runs.
+    std::vector<std::string> argv = {QUORIN_APP_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProgram(QUORIN_APP_PATH, argv, StateEnv(app));
 }

@@ -16,6 +16,7 @@ struct AppServer {
     std::string dir; // state/, spool/, out/ and app.log
     int port = 0;
     pid_t pid = -1;
+    std::vector<std::string> options; // more -o options of the server
     AppServer() = default;
     AppServer(const AppServer&) = delete;
     AppServer& operator=(const AppServer&) = delete;
@@ -23,7 +24,20 @@ struct AppServer {
     ~AppServer();
 };
 
+// A fresh folder and server, with the printer added.
 bool StartAppServer(AppServer* app, std::string* why);
+
+// Starts the server again on the folder it had (its saved state included).
+bool RestartAppServer(AppServer* app, std::string* why);
+
+// SIGTERM, and waits up to `seconds` for the server to end: its exit
+// status, or -1 when it did not end in time (it is killed then).
+int StopAppServer(AppServer* app, int seconds);
+
+// Process ids of the server and of every process it started, those it left
+// behind included (they carry its environment), once none is left or after
+// `seconds`.
+std::vector<int> AppProcessesLeft(const AppServer& app, int seconds = 0);
 
 std::string PrinterUri(const AppServer& app);
 

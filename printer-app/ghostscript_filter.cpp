@@ -1,4 +1,4 @@
-#include "pdf_filter.h"
+#include "ghostscript_filter.h"
 
 #include <cerrno>
 #include <climits>
@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "child_process.h"
+#include "document_formats.h"
 #include "job_settings.h"
+#include "job_watchdog.h"
 #include "raster_bridge.h"
 
 namespace {
@@ -40,7 +42,7 @@ std::vector<std::string> GhostscriptArgs(const pappl_pr_options_t* options, cons
     return argv;
 }
 
-bool StartGhostscript(Ghostscript* gs, const std::vector<std::string>& argv)
+bool StartGhostscript(pappl_job_t* job, Ghostscript* gs, const std::vector<std::string>& argv)
 {
     int out[2];
     gs->messages = tmpfile();
@@ -50,7 +52,9 @@ bool StartGhostscript(Ghostscript* gs, const std::vector<std::string>& argv)
             close(in);
         return false;
     }
-    gs->pid = SpawnChild("gs", argv, in, out[1], fileno(gs->messages));
+    gs->pid = SpawnChild("gs", argv, in, out[1], fileno(gs->messages), ChildCpuLimit(1));
+    if (gs->pid > 0)
+        WatchChild(job, gs->pid);
     close(in);
     close(out[1]);
     gs->raster = out[0];
@@ -98,21 +102,19 @@ bool PrintPages(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* d
     cupsRasterClose(ras);
     return ok;
 }
-} // namespace
 
-bool PrintPdf(pappl_job_t* job, pappl_device_t* device, void*)
+// kind: "PDF" or "PostScript", for the messages.
+bool PrintWithGhostscript(pappl_job_t* job, pappl_device_t* device, const char* kind)
 {
-    // A job cancelled before it started may have lost its document already.
     const char* file = papplJobGetFilename(job);
-    if (!file)
-        return papplJobIsCanceled(job);
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, false);
     if (!options)
         return false;
     Ghostscript gs;
     const JobSettings settings = SettingsForJob(options, nullptr, nullptr);
-    if (!StartGhostscript(&gs, GhostscriptArgs(options, settings, file))) {
-        papplJobSetMessage(job, "Ghostscript could not be started to read the PDF document: %s.", strerror(errno));
+    if (!StartGhostscript(job, &gs, GhostscriptArgs(options, settings, file))) {
+        papplJobSetMessage(job, "Ghostscript could not be started to read the %s document: %s.", kind,
+                           strerror(errno));
         if (gs.raster >= 0)
             close(gs.raster);
         if (gs.messages)
@@ -125,12 +127,13 @@ bool PrintPdf(pappl_job_t* job, pappl_device_t* device, void*)
     if (ok)
         ok = PrintPages(job, options, device, gs.raster, &pages);
     if (papplJobIsCanceled(job) || !ok)
-        kill(gs.pid, SIGTERM);
+        kill(-gs.pid, SIGTERM);
     close(gs.raster);
-    int status = WaitChild(gs.pid);
-    if (ok && !papplJobIsCanceled(job) && (status != 0 || pages == 0)) {
+    int status = FinishChild(job, gs.pid);
+    if (ok && !papplJobIsCanceled(job) && !JobOutOfTime(job) && (status != 0 || pages == 0)) {
         std::string why = GhostscriptError(gs.messages);
-        std::string message = "The PDF document could not be read" + (why.empty() ? "." : ": " + why);
+        std::string message = std::string("The ") + kind + " document could not be read" +
+                              (why.empty() ? "." : ": " + why);
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Ghostscript exit status %d after %u page(s): %s", status, pages,
                     why.c_str());
         BridgeFail(job, message.c_str());
@@ -139,4 +142,20 @@ bool PrintPdf(pappl_job_t* job, pappl_device_t* device, void*)
     ok = BridgeEndJob(job, options, device) && ok;
     papplJobDeletePrintOptions(options);
     return ok;
+}
+} // namespace
+
+bool PrintPdf(pappl_job_t* job, pappl_device_t* device)
+{
+    // Ghostscript runs PostScript it is handed as a PDF: only a PDF goes in.
+    if (SniffFileFormat(papplJobGetFilename(job)) != "application/pdf") {
+        papplJobSetMessage(job, "The PDF document could not be read: it is not a PDF file.");
+        return false;
+    }
+    return PrintWithGhostscript(job, device, "PDF");
+}
+
+bool PrintPostScript(pappl_job_t* job, pappl_device_t* device)
+{
+    return PrintWithGhostscript(job, device, "PostScript");
 }

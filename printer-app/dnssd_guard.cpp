@@ -1,0 +1,64 @@
+#include "dnssd_guard.h"
+
+#include <avahi-client/client.h>
+#include <avahi-common/simple-watch.h>
+#include <pappl/pappl.h>
+
+// PAPPL's own device schemes. It adds them only when no scheme is there
+// yet, and the first scheme of a name wins: the app adds its "dnssd" first,
+// then PAPPL's (exported by libpappl1, not declared by its headers).
+extern "C" void _papplDeviceAddFileScheme(void);
+extern "C" void _papplDeviceAddNetworkSchemes(void);
+extern "C" void _papplDeviceAddUSBScheme(void);
+
+namespace {
+bool DaemonRunning()
+{
+    AvahiSimplePoll* poll = avahi_simple_poll_new();
+    if (!poll)
+        return false;
+    int error = 0;
+    AvahiClient* client =
+        avahi_client_new(avahi_simple_poll_get(poll), (AvahiClientFlags)0, [](AvahiClient*, AvahiClientState, void*) {},
+                         nullptr, &error);
+    if (client)
+        avahi_client_free(client);
+    avahi_simple_poll_free(poll);
+    return client != nullptr;
+}
+
+bool ListNothing(pappl_device_cb_t, void*, pappl_deverror_cb_t, void*)
+{
+    return false;
+}
+
+bool RefuseOpen(pappl_device_t* device, const char* uri, const char*)
+{
+    papplDeviceError(device, "Unable to find '%s': avahi-daemon is not running, so DNS-SD is not available.", uri);
+    return false;
+}
+
+void CloseNothing(pappl_device_t*) {}
+
+ssize_t NoData(pappl_device_t*, void*, size_t)
+{
+    return -1;
+}
+
+ssize_t NoWrite(pappl_device_t*, const void*, size_t)
+{
+    return -1;
+}
+} // namespace
+
+bool GuardDnsSd()
+{
+    if (DaemonRunning())
+        return true;
+    papplDeviceAddScheme("dnssd", PAPPL_DEVTYPE_DNS_SD, ListNothing, RefuseOpen, CloseNothing, NoData, NoWrite,
+                         nullptr, nullptr);
+    _papplDeviceAddFileScheme();
+    _papplDeviceAddNetworkSchemes();
+    _papplDeviceAddUSBScheme();
+    return false;
+}

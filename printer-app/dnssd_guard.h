@@ -1,0 +1,16 @@
+// DNS-SD without avahi-daemon. PAPPL 1.3 hands avahi a null client when the
+// daemon is not running, and avahi aborts the process on it: listing
+// devices (the `devices` sub-command, the web interface's Add Printer page,
+// an IPP device query) or opening a dnssd: printer ends the app. Without
+// the daemon the app goes on without DNS-SD: it announces nothing, lists no
+// network printers found by it, and a dnssd: printer fails to open with a
+// reason.
+#ifndef QUORIN_APP_DNSSD_GUARD_H
+#define QUORIN_APP_DNSSD_GUARD_H
+
+// Looks for the daemon and, without it, puts the app's "dnssd" device
+// scheme in place of PAPPL's; before PAPPL lists or opens a device. Returns
+// whether DNS-SD is available.
+bool GuardDnsSd();
+
+#endif
