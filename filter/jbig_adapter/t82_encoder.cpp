@@ -1,0 +1,165 @@
+#include "t82_encoder.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+// Zero bytes on either side of a line buffer: pixels left of the page and
+// right of it read as white, and 8-byte loads never leave the buffer.
+const size_t kMargin = 8;
+// The context of a line's typical-prediction decision (T.82's TPB context
+// for the three-line template); it shares the table with the pixels'.
+const unsigned kTypicalContext = 0x0E5;
+
+inline uint64_t Be64(const unsigned char* p)
+{
+    uint64_t v;
+    memcpy(&v, p, sizeof v);
+    return __builtin_bswap64(v);
+}
+
+inline uint32_t Be32(const unsigned char* p)
+{
+    uint32_t v;
+    memcpy(&v, p, sizeof v);
+    return __builtin_bswap32(v);
+}
+
+// Pixels 64k .. 64k+63 of a line, the first in bit 63, and the same pixels
+// of the line moved right (pixel j-n at bit j's place) or left.
+struct Word {
+    uint64_t x, prev, next;
+    Word(const unsigned char* line, size_t k)
+        : x(Be64(line + 8 * k)), prev(line[8 * k - 1]), next(line[8 * k + 8])
+    {
+    }
+    uint64_t Right(int n) const { return x >> n | prev << (64 - n); }
+    uint64_t Left(int n) const { return x << n | next >> (8 - n); }
+};
+
+// 1 for each pixel of the 64 that is black or has a black pixel among its
+// ten neighbours: the pixels that are not plain white runs.
+inline uint64_t BusyWord(const unsigned char* up2, const unsigned char* up1, const unsigned char* cur, size_t k)
+{
+    Word a(up2, k), b(up1, k), c(cur, k);
+    return a.x | a.Right(1) | a.Left(1) | b.x | b.Right(1) | b.Right(2) | b.Left(1) | b.Left(2) | c.x |
+           c.Right(1) | c.Right(2);
+}
+
+// The three-line template around pixel j, as T.82 numbers it: bits 9-7 the
+// line two above at j-1 .. j+1, bits 6-2 the line above at j-2 .. j+2
+// (bit 2 is the adaptive pixel, never moved), bits 1-0 this line at j-2, j-1.
+inline unsigned Context(const unsigned char* up2, const unsigned char* up1, const unsigned char* cur, unsigned long j)
+{
+    size_t at = j >> 3; // 32 bits from the byte before j's: j at bit 23 - k
+    unsigned k = (unsigned)(j & 7);
+    uint32_t u2 = Be32(up2 + at - 1), u1 = Be32(up1 + at - 1), u0 = Be32(cur + at - 1);
+    return (u2 >> (22 - k) & 7) << 7 | (u1 >> (21 - k) & 31) << 2 | (u0 >> (24 - k) & 3);
+}
+
+// n white pixels, each with all ten neighbours white (context 0).
+inline void EncodeWhiteRun(QmEncoder* qm, unsigned long n)
+{
+    // Until context 0 expects white, every pixel is a decision of its own.
+    while (n && qm->st[0] >> 7) {
+        QmEncode(qm, 0, 0);
+        --n;
+    }
+    QmEncodeMpsRun(qm, 0, n);
+}
+
+// Codes the line in lines[2] and moves the buffers on.
+void EncodeBufferedLine(T82Encoder* e)
+{
+    unsigned char* up2 = e->lines[0];
+    unsigned char* up1 = e->lines[1];
+    unsigned char* cur = e->lines[2];
+    QmEncoder* qm = &e->qm;
+
+    // Typical prediction: a line equal to the one above is one decision.
+    bool typical = memcmp(cur, up1, e->bytesPerLine) == 0;
+    QmEncode(qm, kTypicalContext, typical == e->typicalBefore);
+    e->typicalBefore = typical;
+
+    if (!typical) {
+        unsigned long next = 0; // the next pixel to code
+        for (size_t k = 0; k < e->words; ++k) {
+            uint64_t busy = BusyWord(up2, up1, cur, k);
+            if (k == e->words - 1 && e->width % 64)
+                busy &= ~0ULL << (64 - e->width % 64); // nothing past the page's edge
+            while (busy) {
+                unsigned i = (unsigned)__builtin_clzll(busy);
+                busy &= ~(1ULL << (63 - i));
+                unsigned long j = 64 * k + i;
+                EncodeWhiteRun(qm, j - next);
+                QmEncode(qm, Context(up2, up1, cur, j), cur[j >> 3] >> (7 - (j & 7)) & 1);
+                next = j + 1;
+            }
+        }
+        EncodeWhiteRun(qm, e->width - next);
+    }
+
+    e->lines[0] = up1;
+    e->lines[1] = cur;
+    e->lines[2] = up2;
+    ++e->line;
+}
+} // namespace
+
+bool T82EncoderStart(T82Encoder* e, unsigned long width, unsigned long height, JbigSink* sink)
+{
+    e->width = width;
+    e->height = height;
+    e->bytesPerLine = (width + 7) / 8;
+    e->words = (width + 63) / 64;
+    e->line = 0;
+    e->typicalBefore = false;
+    size_t lineSize = kMargin + 8 * e->words + kMargin;
+    e->memory = static_cast<unsigned char*>(calloc(3, lineSize));
+    if (!e->memory)
+        return false;
+    for (int i = 0; i < 3; ++i)
+        e->lines[i] = e->memory + i * lineSize + kMargin;
+    QmEncoderInit(&e->qm, sink);
+    return true;
+}
+
+void T82EncodeLine(T82Encoder* e, const unsigned char* line)
+{
+    if (e->line >= e->height)
+        return;
+    unsigned char* cur = e->lines[2];
+    memcpy(cur, line, e->bytesPerLine);
+    if (e->width % 8)
+        cur[e->bytesPerLine - 1] &= (unsigned char)(0xFF00 >> (e->width % 8));
+    EncodeBufferedLine(e);
+}
+
+void T82EncoderFinish(T82Encoder* e)
+{
+    // Lines never given are white.
+    while (e->line < e->height) {
+        memset(e->lines[2], 0, e->bytesPerLine);
+        EncodeBufferedLine(e);
+    }
+    QmFlush(&e->qm);
+    JbigSinkEndStripe(e->qm.sink);
+}
+
+void T82EncoderFree(T82Encoder* e)
+{
+    free(e->memory);
+    e->memory = nullptr;
+}
+
+bool T82EncodePage(unsigned long width, unsigned long height, const unsigned char* bits, JbigSink* sink)
+{
+    T82Encoder e;
+    if (!T82EncoderStart(&e, width, height, sink))
+        return false;
+    for (unsigned long y = 0; y < height; ++y)
+        T82EncodeLine(&e, bits + y * e.bytesPerLine);
+    T82EncoderFinish(&e);
+    T82EncoderFree(&e);
+    return true;
+}
