@@ -29,10 +29,7 @@ inline uint32_t Be32(const unsigned char* p)
 // of the line moved right (pixel j-n at bit j's place) or left.
 struct Word {
     uint64_t x, prev, next;
-    Word(const unsigned char* line, size_t k)
-        : x(Be64(line + 8 * k)), prev(line[8 * k - 1]), next(line[8 * k + 8])
-    {
-    }
+    explicit Word(const unsigned char* p) : x(Be64(p)), prev(p[-1]), next(p[8]) {}
     uint64_t Right(int n) const { return x >> n | prev << (64 - n); }
     uint64_t Left(int n) const { return x << n | next >> (8 - n); }
 };
@@ -41,7 +38,7 @@ struct Word {
 // ten neighbours: the pixels that are not plain white runs.
 inline uint64_t BusyWord(const unsigned char* up2, const unsigned char* up1, const unsigned char* cur, size_t k)
 {
-    Word a(up2, k), b(up1, k), c(cur, k);
+    Word a(up2 + 8 * k), b(up1 + 8 * k), c(cur + 8 * k);
     return a.x | a.Right(1) | a.Left(1) | b.x | b.Right(1) | b.Right(2) | b.Left(1) | b.Left(2) | c.x |
            c.Right(1) | c.Right(2);
 }
