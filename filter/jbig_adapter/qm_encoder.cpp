@@ -22,12 +22,13 @@ void QmEncoderInit(QmEncoder* e, JbigSink* sink)
     e->buffer = -1;
     e->sc = 0;
     e->sink = sink;
-    memset(e->st, 0, sizeof e->st);
+    for (uint32_t& s : e->st)
+        s = kQmStep[0];
 }
 
-void QmByteOut(QmEncoder* e)
+void QmByteOut(QmEncoder* e, unsigned long c)
 {
-    unsigned long top = e->c >> 19;
+    unsigned long top = c >> 19;
     if (top > 0xFF) {
         // A carry: it raises the buffered byte, and the 0xFF bytes behind it become 0x00.
         if (e->buffer >= 0)
@@ -48,8 +49,6 @@ void QmByteOut(QmEncoder* e)
         }
         e->buffer = (int)top;
     }
-    e->c &= 0x7FFFF;
-    e->ct = 8;
 }
 
 void QmFlush(QmEncoder* e)

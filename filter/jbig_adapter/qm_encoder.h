@@ -1,7 +1,9 @@
 // The QM arithmetic coder of ITU-T T.82 (clause 6.8), encoder side, as
 // JBIG-KIT runs it: the same registers, the same byte-out with carry
 // propagation and 0xFF stuffing, the same flush, so that its bytes are
-// JBIG-KIT's. The decisions are inline; only bytes leaving C call out.
+// JBIG-KIT's. Decisions are coded through a QmPass, which holds the
+// registers in local variables while a line is coded; only bytes leaving C
+// call out.
 #ifndef QUORIN_QM_ENCODER_H
 #define QUORIN_QM_ENCODER_H
 
@@ -14,91 +16,111 @@
 #define QM_CONTEXTS 1024
 
 struct QmEncoder {
-    unsigned long c;        // register C: the interval's base, its top byte ready at bits 19-26, a carry at 27
-    unsigned long a;        // register A: the interval's size, at least 0x8000 between decisions
-    int ct;                 // shifts of C left before its next byte leaves
-    int buffer;             // the last byte out that a carry may still raise; -1 before the first
-    unsigned long sc;       // 0xFF bytes held behind buffer; a carry turns them into 0x00
-    JbigSink* sink;         // where bytes go
-    uint8_t st[QM_CONTEXTS]; // per context: the MPS in bit 7, the estimation state in bits 0-6
+    unsigned long c;         // register C: the interval's base, its next byte at bits 19-26, a carry at 27
+    unsigned long a;         // register A: the interval's size, at least 0x8000 between decisions
+    int ct;                  // shifts of C left before its next byte leaves
+    int buffer;              // the last byte out that a carry may still raise; -1 before the first
+    unsigned long sc;        // 0xFF bytes held behind buffer; a carry turns them into 0x00
+    JbigSink* sink;          // where bytes go
+    uint32_t st[QM_CONTEXTS]; // per context: its state's kQmStep word
 };
 
 void QmEncoderInit(QmEncoder* e, JbigSink* sink);
 
-// C's top byte leaves: called when ct reaches 0 during a renormalisation.
-void QmByteOut(QmEncoder* e);
+// C's byte at bits 19-26 (with its carry) leaves; the caller then keeps
+// only C's low 19 bits and sets ct to 8.
+void QmByteOut(QmEncoder* e, unsigned long c);
 
-// Moves the rest of C out, as few bytes as can be decoded right.
+// Moves the rest of C out, as few bytes as decode right.
 void QmFlush(QmEncoder* e);
 
-// Doubles A (and C) until A is at least 0x8000 again.
-inline void QmRenormalize(QmEncoder* e)
-{
-    int shift = __builtin_clzl(e->a) - (int)(sizeof(unsigned long) * 8 - 16);
-    if (shift < e->ct) {
-        e->a <<= shift;
-        e->c <<= shift;
-        e->ct -= shift;
-        return;
-    }
-    do {
-        e->a <<= 1;
-        e->c <<= 1;
-        if (--e->ct == 0)
-            QmByteOut(e);
-    } while (e->a < 0x8000);
-}
+// The coder's registers in locals for a stretch of decisions: make one,
+// code, then Save(). Nothing else may touch the encoder meanwhile.
+struct QmPass {
+    QmEncoder* e;
+    uint32_t* st;
+    unsigned long a, c;
+    int ct;
 
-// Codes pixel pix (0 or 1) in context cx.
-inline void QmEncode(QmEncoder* e, unsigned cx, unsigned pix)
-{
-    unsigned s = e->st[cx];
-    uint32_t step = kQmStep[s];
-    unsigned long qe = QmQe(step);
-    e->a -= qe;
-    if (pix == s >> 7) {
-        if (e->a >= 0x8000)
+    explicit QmPass(QmEncoder* enc) : e(enc), st(enc->st), a(enc->a), c(enc->c), ct(enc->ct) {}
+
+    void Save()
+    {
+        e->a = a;
+        e->c = c;
+        e->ct = ct;
+    }
+
+    // Doubles A (and C) until A is at least 0x8000 again.
+    void Renormalize()
+    {
+        int shift = __builtin_clzl(a) - (int)(sizeof a * 8 - 16);
+        if (shift < ct) {
+            a <<= shift;
+            c <<= shift;
+            ct -= shift;
             return;
-        // Where the LPS's interval has become the larger, the two swap.
-        if (e->a < qe) {
-            e->c += e->a;
-            e->a = qe;
         }
-        e->st[cx] = (uint8_t)QmAfterMps(step);
-    } else {
-        if (e->a >= qe) {
-            e->c += e->a;
-            e->a = qe;
-        }
-        e->st[cx] = (uint8_t)QmAfterLps(step);
+        do {
+            a <<= 1;
+            c <<= 1;
+            if (--ct == 0) {
+                QmByteOut(e, c);
+                c &= 0x7FFFF;
+                ct = 8;
+            }
+        } while (a < 0x8000);
     }
-    QmRenormalize(e);
-}
 
-// Codes n pixels equal to the MPS of context cx, one after the other: A falls
-// by Qe for each until it drops below 0x8000, so a run costs one step per
-// renormalisation instead of one per pixel.
-inline void QmEncodeMpsRun(QmEncoder* e, unsigned cx, unsigned long n)
-{
-    while (n) {
-        unsigned s = e->st[cx];
-        uint32_t step = kQmStep[s];
+    // Codes pixel pix (0 or 1) in context cx.
+    void Encode(unsigned cx, unsigned pix)
+    {
+        uint32_t step = st[cx];
         unsigned long qe = QmQe(step);
-        unsigned long room = e->a - 0x8000;
-        if (n * qe <= room) {
-            e->a -= n * qe;
-            return;
+        a -= qe;
+        if (pix == QmMps(step)) {
+            if (a >= 0x8000)
+                return;
+            // Where the LPS's interval has become the larger, the two swap.
+            if (a < qe) {
+                c += a;
+                a = qe;
+            }
+            st[cx] = QmAfterMps(step);
+        } else {
+            if (a >= qe) {
+                c += a;
+                a = qe;
+            }
+            st[cx] = QmAfterLps(step);
         }
-        unsigned long free = room / qe; // decisions that leave A >= 0x8000
-        e->a -= (free + 1) * qe;
-        n -= free + 1;
-        if (e->a < qe) {
-            e->c += e->a;
-            e->a = qe;
-        }
-        e->st[cx] = (uint8_t)QmAfterMps(step);
-        QmRenormalize(e);
+        Renormalize();
     }
-}
+
+    // Codes n pixels equal to the MPS of context cx, one after the other: A
+    // falls by Qe for each until it drops below 0x8000, so a run costs one
+    // step per renormalisation instead of one per pixel.
+    void EncodeMpsRun(unsigned cx, unsigned long n)
+    {
+        while (n) {
+            uint32_t step = st[cx];
+            unsigned long qe = QmQe(step);
+            unsigned long room = a - 0x8000;
+            if (n * qe <= room) {
+                a -= n * qe;
+                return;
+            }
+            unsigned long free = room / qe; // decisions that leave A >= 0x8000
+            a -= (free + 1) * qe;
+            n -= free + 1;
+            if (a < qe) {
+                c += a;
+                a = qe;
+            }
+            st[cx] = QmAfterMps(step);
+            Renormalize();
+        }
+    }
+};
 
 #endif

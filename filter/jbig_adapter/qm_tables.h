@@ -56,7 +56,7 @@ constexpr std::array<uint32_t, 256> MakeSteps()
             const QmState& s = kStates[i];
             uint32_t afterMps = mps << 7 | s.nmps;
             uint32_t afterLps = (mps ^ s.swtch) << 7 | s.nlps;
-            steps[mps << 7 | i] = s.qe | afterMps << 16 | afterLps << 24;
+            steps[mps << 7 | i] = s.qe | mps << 15 | afterMps << 16 | afterLps << 24;
         }
     return steps;
 }
@@ -65,8 +65,10 @@ constexpr std::array<uint32_t, 256> MakeSteps()
 // A context's state byte: the more probable symbol (MPS) in bit 7, the index
 // into the 113 estimation states in bits 0-6. Fresh contexts are 0.
 //
-// kQmStep[state byte], one word each:
-//   bits 0-15   Qe, the size of the less probable symbol's interval
+// kQmStep[state byte], one word each, which is also how a coder keeps each
+// context's state (so that a decision costs one load):
+//   bits 0-14   Qe, the size of the less probable symbol's interval
+//   bit 15      the MPS
 //   bits 16-23  the state byte after an MPS that renormalises
 //   bits 24-31  the state byte after an LPS (the MPS flipped where T.82 says SWITCH)
 // Bytes whose index is past 112 never occur; their entries are 0.
@@ -74,17 +76,22 @@ alignas(64) inline constexpr std::array<uint32_t, 256> kQmStep = qm_detail::Make
 
 inline unsigned QmQe(uint32_t step)
 {
-    return step & 0xFFFF;
+    return step & 0x7FFF;
 }
 
-inline unsigned QmAfterMps(uint32_t step)
+inline unsigned QmMps(uint32_t step)
 {
-    return step >> 16 & 0xFF;
+    return step >> 15 & 1;
 }
 
-inline unsigned QmAfterLps(uint32_t step)
+inline uint32_t QmAfterMps(uint32_t step)
 {
-    return step >> 24;
+    return kQmStep[step >> 16 & 0xFF];
+}
+
+inline uint32_t QmAfterLps(uint32_t step)
+{
+    return kQmStep[step >> 24];
 }
 
 #endif

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "t82_context.h"
+
 namespace {
 // Zero bytes on either side of a line buffer: pixels left of the page and
 // right of it read as white, and 8-byte loads never leave the buffer.
@@ -16,13 +18,6 @@ inline uint64_t Be64(const unsigned char* p)
     uint64_t v;
     memcpy(&v, p, sizeof v);
     return __builtin_bswap64(v);
-}
-
-inline uint32_t Be32(const unsigned char* p)
-{
-    uint32_t v;
-    memcpy(&v, p, sizeof v);
-    return __builtin_bswap32(v);
 }
 
 // Pixels 64k .. 64k+63 of a line, the first in bit 63, and the same pixels
@@ -43,62 +38,80 @@ inline uint64_t BusyWord(const unsigned char* up2, const unsigned char* up1, con
            c.Right(1) | c.Right(2);
 }
 
-// The three-line template around pixel j, as T.82 numbers it: bits 9-7 the
-// line two above at j-1 .. j+1, bits 6-2 the line above at j-2 .. j+2
-// (bit 2 is the adaptive pixel, never moved), bits 1-0 this line at j-2, j-1.
-inline unsigned Context(const unsigned char* up2, const unsigned char* up1, const unsigned char* cur, unsigned long j)
-{
-    size_t at = j >> 3; // 32 bits from the byte before j's: j at bit 23 - k
-    unsigned k = (unsigned)(j & 7);
-    uint32_t u2 = Be32(up2 + at - 1), u1 = Be32(up1 + at - 1), u0 = Be32(cur + at - 1);
-    return (u2 >> (22 - k) & 7) << 7 | (u1 >> (21 - k) & 31) << 2 | (u0 >> (24 - k) & 3);
-}
-
 // n white pixels, each with all ten neighbours white (context 0).
-inline void EncodeWhiteRun(QmEncoder* qm, unsigned long n)
+inline void EncodeWhiteRun(QmPass& qm, unsigned long n)
 {
     // Until context 0 expects white, every pixel is a decision of its own.
-    while (n && qm->st[0] >> 7) {
-        QmEncode(qm, 0, 0);
+    while (n && QmMps(qm.st[0])) {
+        qm.Encode(0, 0);
         --n;
     }
-    QmEncodeMpsRun(qm, 0, n);
+    qm.EncodeMpsRun(0, n);
+}
+
+// The first n pixels of a byte, one decision each.
+inline void EncodeByte(QmPass& qm, const ByteContexts& b, unsigned n = 8)
+{
+#pragma GCC unroll 8
+    for (unsigned i = 0; i < 8; ++i)
+        if (i < n)
+            qm.Encode(b.Context(i), b.Pixel(i));
 }
 
 // Codes the line in lines[2] and moves the buffers on.
 void EncodeBufferedLine(T82Encoder* e)
 {
-    unsigned char* up2 = e->lines[0];
-    unsigned char* up1 = e->lines[1];
-    unsigned char* cur = e->lines[2];
-    QmEncoder* qm = &e->qm;
+    const unsigned char* up2 = e->lines[0];
+    const unsigned char* up1 = e->lines[1];
+    const unsigned char* cur = e->lines[2];
+    QmPass qm(&e->qm);
 
     // Typical prediction: a line equal to the one above is one decision.
     bool typical = memcmp(cur, up1, e->bytesPerLine) == 0;
-    QmEncode(qm, kTypicalContext, typical == e->typicalBefore);
+    qm.Encode(kTypicalContext, typical == e->typicalBefore);
     e->typicalBefore = typical;
 
     if (!typical) {
-        unsigned long next = 0; // the next pixel to code
+        // A byte with a pixel that is black or has a black neighbour is coded
+        // pixel by pixel (its white pixels are decisions in context 0 too);
+        // between such bytes, white runs.
+        unsigned long white = 0;
+        const size_t lastByte = e->bytesPerLine - 1;
         for (size_t k = 0; k < e->words; ++k) {
             uint64_t busy = BusyWord(up2, up1, cur, k);
             if (k == e->words - 1 && e->width % 64)
                 busy &= ~0ULL << (64 - e->width % 64); // nothing past the page's edge
-            while (busy) {
-                unsigned i = (unsigned)__builtin_clzll(busy);
-                busy &= ~(1ULL << (63 - i));
-                unsigned long j = 64 * k + i;
-                EncodeWhiteRun(qm, j - next);
-                QmEncode(qm, Context(up2, up1, cur, j), cur[j >> 3] >> (7 - (j & 7)) & 1);
-                next = j + 1;
+            if (!busy) {
+                white += 64;
+                continue;
+            }
+            for (unsigned byte = 0; byte < 8; ++byte) {
+                if (!(busy >> (56 - 8 * byte) & 0xFF)) {
+                    white += 8;
+                    continue;
+                }
+                if (white) {
+                    EncodeWhiteRun(qm, white);
+                    white = 0;
+                }
+                size_t at = 8 * k + byte;
+                ByteContexts b(up2, up1, cur, at);
+                if (at == lastByte && e->width % 8) {
+                    EncodeByte(qm, b, e->width % 8);
+                    white = 8 - e->width % 8; // not coded: taken off below
+                } else {
+                    EncodeByte(qm, b);
+                }
             }
         }
-        EncodeWhiteRun(qm, e->width - next);
+        // The pixels past the width were counted as white: they are not coded.
+        EncodeWhiteRun(qm, white - (64 * e->words - e->width));
     }
+    qm.Save();
 
-    e->lines[0] = up1;
-    e->lines[1] = cur;
-    e->lines[2] = up2;
+    e->lines[0] = e->lines[1];
+    e->lines[1] = e->lines[2];
+    e->lines[2] = const_cast<unsigned char*>(up2);
     ++e->line;
 }
 } // namespace
