@@ -73,12 +73,17 @@ struct QmPass {
     }
 
     // Codes pixel pix (0 or 1) in context cx.
-    void Encode(unsigned cx, unsigned pix)
+    void Encode(unsigned cx, unsigned pix) { EncodeLane(cx | pix << 15); }
+
+    // Codes a pixel given as a lane: the context in bits 0-9, the pixel in
+    // bit 15, where the state word keeps the MPS.
+    void EncodeLane(unsigned lane)
     {
+        unsigned cx = lane & (QM_CONTEXTS - 1);
         uint32_t step = st[cx];
         unsigned long qe = QmQe(step);
         a -= qe;
-        if (pix == QmMps(step)) {
+        if (!((lane ^ step) & 0x8000)) {
             if (a >= 0x8000)
                 return;
             // Where the LPS's interval has become the larger, the two swap.

@@ -55,7 +55,7 @@ inline void EncodeByte(QmPass& qm, const ByteContexts& b, unsigned n = 8)
 #pragma GCC unroll 8
     for (unsigned i = 0; i < 8; ++i)
         if (i < n)
-            qm.Encode(b.Context(i), b.Pixel(i));
+            qm.EncodeLane(b.Lane(i));
 }
 
 // Codes the line in lines[2] and moves the buffers on.
