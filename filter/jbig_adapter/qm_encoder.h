@@ -51,25 +51,30 @@ struct QmPass {
         e->ct = ct;
     }
 
-    // Doubles A (and C) until A is at least 0x8000 again.
+    // Doubles A (and C) until A is at least 0x8000 again: shift times, at
+    // most 15. C's byte leaves when ct reaches 0 on the way, a second one
+    // when 8 more shifts follow.
     void Renormalize()
     {
         int shift = __builtin_clzl(a) - (int)(sizeof a * 8 - 16);
+        a <<= shift;
         if (shift < ct) {
-            a <<= shift;
             c <<= shift;
             ct -= shift;
             return;
         }
-        do {
-            a <<= 1;
-            c <<= 1;
-            if (--ct == 0) {
-                QmByteOut(e, c);
-                c &= 0x7FFFF;
-                ct = 8;
-            }
-        } while (a < 0x8000);
+        c <<= ct;
+        shift -= ct;
+        QmByteOut(e, c);
+        c &= 0x7FFFF;
+        if (shift >= 8) {
+            c <<= 8;
+            shift -= 8;
+            QmByteOut(e, c);
+            c &= 0x7FFFF;
+        }
+        c <<= shift;
+        ct = 8 - shift;
     }
 
     // Codes pixel pix (0 or 1) in context cx.
