@@ -38,7 +38,7 @@ inline uint64_t BusyWord(const unsigned char* up2, const unsigned char* up1, con
            c.Right(1) | c.Right(2);
 }
 
-// n white pixels, each with all ten neighbours white (context 0).
+// n white pixels, each with all ten neighbours white (context 0); n may be 0.
 inline void EncodeWhiteRun(QmPass& qm, unsigned long n)
 {
     // Until context 0 expects white, every pixel is a decision of its own.
@@ -49,69 +49,76 @@ inline void EncodeWhiteRun(QmPass& qm, unsigned long n)
     qm.EncodeMpsRun(0, n);
 }
 
-// The first n pixels of a byte, one decision each.
-inline void EncodeByte(QmPass& qm, const ByteContexts& b, unsigned n = 8)
+// Finds the bytes of the line in lines[2] that hold a pixel that is black
+// or has a black neighbour, with their contexts, into e->busy; returns how
+// many. Branch-free but for the words without any.
+size_t FindBusyBytes(T82Encoder* e)
+{
+    const unsigned char* up2 = e->lines[0];
+    const unsigned char* up1 = e->lines[1];
+    const unsigned char* cur = e->lines[2];
+    BusyByte* out = e->busy;
+    size_t n = 0;
+    for (size_t k = 0; k < e->words; ++k) {
+        uint64_t busy = BusyWord(up2, up1, cur, k);
+        if (k == e->words - 1 && e->width % 64)
+            busy &= ~0ULL << (64 - e->width % 64); // nothing past the page's edge
+        if (!busy)
+            continue;
+        for (unsigned byte = 0; byte < 8; ++byte) {
+            size_t at = 8 * k + byte;
+            ByteContexts b(up2, up1, cur, at);
+            out[n] = {at, b.lo, b.hi};
+            n += (busy >> (56 - 8 * byte) & 0xFF) != 0;
+        }
+    }
+    return n;
+}
+
+// The first n pixels of a byte given as its lanes (t82_context.h), one
+// decision each.
+inline void EncodeBytePixels(QmPass& qm, uint64_t lo, uint64_t hi, unsigned n)
 {
 #pragma GCC unroll 8
     for (unsigned i = 0; i < 8; ++i)
         if (i < n)
-            qm.EncodeLane(b.Lane(i));
+            qm.EncodeLane((unsigned)((i < 4 ? lo : hi) >> (16 * (i % 4))) & 0xFFFF);
 }
 
 // Codes the line in lines[2] and moves the buffers on.
 void EncodeBufferedLine(T82Encoder* e)
 {
-    const unsigned char* up2 = e->lines[0];
-    const unsigned char* up1 = e->lines[1];
-    const unsigned char* cur = e->lines[2];
     QmPass qm(&e->qm);
 
     // Typical prediction: a line equal to the one above is one decision.
-    bool typical = memcmp(cur, up1, e->bytesPerLine) == 0;
+    bool typical = memcmp(e->lines[2], e->lines[1], e->bytesPerLine) == 0;
     qm.Encode(kTypicalContext, typical == e->typicalBefore);
     e->typicalBefore = typical;
 
     if (!typical) {
-        // A byte with a pixel that is black or has a black neighbour is coded
-        // pixel by pixel (its white pixels are decisions in context 0 too);
-        // between such bytes, white runs.
-        unsigned long white = 0;
-        const size_t lastByte = e->bytesPerLine - 1;
-        for (size_t k = 0; k < e->words; ++k) {
-            uint64_t busy = BusyWord(up2, up1, cur, k);
-            if (k == e->words - 1 && e->width % 64)
-                busy &= ~0ULL << (64 - e->width % 64); // nothing past the page's edge
-            if (!busy) {
-                white += 64;
-                continue;
-            }
-            for (unsigned byte = 0; byte < 8; ++byte) {
-                if (!(busy >> (56 - 8 * byte) & 0xFF)) {
-                    white += 8;
-                    continue;
-                }
-                if (white) {
-                    EncodeWhiteRun(qm, white);
-                    white = 0;
-                }
-                size_t at = 8 * k + byte;
-                ByteContexts b(up2, up1, cur, at);
-                if (at == lastByte && e->width % 8) {
-                    EncodeByte(qm, b, e->width % 8);
-                    white = 8 - e->width % 8; // not coded: taken off below
-                } else {
-                    EncodeByte(qm, b);
-                }
+        // Busy bytes are coded pixel by pixel (their white pixels are
+        // decisions in context 0 too); the bytes between them are white runs.
+        size_t busy = FindBusyBytes(e);
+        size_t next = 0; // the first byte not coded yet
+        for (size_t i = 0; i < busy; ++i) {
+            const BusyByte& b = e->busy[i];
+            EncodeWhiteRun(qm, 8 * (b.at - next));
+            next = b.at + 1;
+            if (next == e->bytesPerLine && e->width % 8) {
+                EncodeBytePixels(qm, b.lo, b.hi, e->width % 8);
+                next = e->words * 8; // the rest is past the width
+            } else {
+                EncodeBytePixels(qm, b.lo, b.hi, 8);
             }
         }
-        // The pixels past the width were counted as white: they are not coded.
-        EncodeWhiteRun(qm, white - (64 * e->words - e->width));
+        EncodeWhiteRun(qm, next < e->words * 8 ? e->width - 8 * next : 0);
     }
     qm.Save();
 
+    unsigned char* spare = e->lines[0];
     e->lines[0] = e->lines[1];
     e->lines[1] = e->lines[2];
-    e->lines[2] = const_cast<unsigned char*>(up2);
+    e->lines[2] = spare;
     ++e->line;
 }
 } // namespace
@@ -125,9 +132,10 @@ bool T82EncoderStart(T82Encoder* e, unsigned long width, unsigned long height, J
     e->line = 0;
     e->typicalBefore = false;
     size_t lineSize = kMargin + 8 * e->words + kMargin;
-    e->memory = static_cast<unsigned char*>(calloc(3, lineSize));
+    e->memory = static_cast<unsigned char*>(calloc(1, 3 * lineSize + 8 * e->words * sizeof(BusyByte)));
     if (!e->memory)
         return false;
+    e->busy = reinterpret_cast<BusyByte*>(e->memory + 3 * lineSize);
     for (int i = 0; i < 3; ++i)
         e->lines[i] = e->memory + i * lineSize + kMargin;
     QmEncoderInit(&e->qm, sink);

@@ -16,6 +16,7 @@
 
 #include "jbig_sink.h"
 #include "qm_encoder.h"
+#include "t82_context.h"
 
 struct T82Encoder {
     unsigned long width;        // pixels a line
@@ -26,7 +27,7 @@ struct T82Encoder {
     bool typicalBefore;         // whether the last line coded was typical (equal to its line above)
     unsigned char* memory;      // one allocation for the line buffers and busy words
     unsigned char* lines[3];    // two lines above and the current one, each with zero margins
-    uint64_t* busy;             // per 64 pixels of the current line: 1 = a pixel that is black or has a black neighbour
+    BusyByte* busy;             // the current line's bytes with a pixel that is black or has a black neighbour
     QmEncoder qm;               // the arithmetic coder and its 1024 contexts
 };
 
