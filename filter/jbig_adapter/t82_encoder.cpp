@@ -42,7 +42,7 @@ inline uint64_t BusyWord(const unsigned char* up2, const unsigned char* up1, con
 inline void EncodeWhiteRun(QmPass& qm, unsigned long n)
 {
     // Until context 0 expects white, every pixel is a decision of its own.
-    while (n && QmMps(qm.st[0])) {
+    while (QmMps(qm.st[0]) && n) {
         qm.Encode(0, 0);
         --n;
     }
