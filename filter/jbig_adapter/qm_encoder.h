@@ -37,10 +37,11 @@ void QmFlush(QmEncoder* e);
 // The coder's registers in locals for a stretch of decisions: make one,
 // code, then Save(). Nothing else may touch the encoder meanwhile.
 struct QmPass {
-    QmEncoder* e;
-    uint32_t* st;
-    unsigned long a, c;
-    int ct;
+    QmEncoder* e;    // the encoder, for bytes out and Save()
+    uint32_t* st;    // its context states
+    unsigned long a; // register A, as in QmEncoder
+    unsigned long c; // register C
+    int ct;          // shifts before C's next byte leaves
 
     explicit QmPass(QmEncoder* enc) : e(enc), st(enc->st), a(enc->a), c(enc->c), ct(enc->ct) {}
 

@@ -84,6 +84,7 @@ inline unsigned QmMps(uint32_t step)
     return step >> 15 & 1;
 }
 
+// The state word after an MPS that renormalises, and after an LPS.
 inline uint32_t QmAfterMps(uint32_t step)
 {
     return kQmStep[step >> 16 & 0xFF];

@@ -4,9 +4,10 @@
 // prediction. Its stripe data is byte for byte JBIG-KIT's for the same
 // bitmap and parameters, made several times faster:
 //   - a line equal to the one above costs one decision (typical prediction);
-//   - pixels whose ten neighbours are white are found 64 at a time, and runs
-//     of them are coded a renormalisation at a time (QmEncodeMpsRun);
-//   - the other pixels take their context from three line buffers.
+//   - white pixels whose ten neighbours are white are found 64 at a time,
+//     and runs of them cost a step per renormalisation (QmPass::EncodeMpsRun);
+//   - the bytes with other pixels are coded pixel by pixel, the contexts of
+//     eight pixels coming from four table lookups (t82_context.h).
 // Lines go in one at a time, so a page can be coded while it is made.
 #ifndef QUORIN_T82_ENCODER_H
 #define QUORIN_T82_ENCODER_H
@@ -25,7 +26,7 @@ struct T82Encoder {
     size_t words;               // 64-pixel words a line buffer holds
     unsigned long line;         // lines coded so far
     bool typicalBefore;         // whether the last line coded was typical (equal to its line above)
-    unsigned char* memory;      // one allocation for the line buffers and busy words
+    unsigned char* memory;      // one allocation for the line buffers and busy bytes
     unsigned char* lines[3];    // two lines above and the current one, each with zero margins
     BusyByte* busy;             // the current line's bytes with a pixel that is black or has a black neighbour
     QmEncoder qm;               // the arithmetic coder and its 1024 contexts
