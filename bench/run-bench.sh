@@ -1,6 +1,6 @@
 #!/bin/sh
-# make bench: whole jobs of the filter alone, the whole CUPS chain beside other
-# drivers, the per-stage benchmarks, and last the speed and memory targets as
+# make bench: whole jobs of the filter alone, the whole CUPS chain and the
+# driver's own step beside other drivers, the per-stage benchmarks, and last the speed and memory targets as
 # ratios of figures measured side by side in this run (the machine is shared:
 # only ratios of neighbouring measurements mean much, and medians of three).
 set -eu
@@ -29,6 +29,8 @@ done
 
 echo
 "$BENCH/whole-chain.sh" "$BUILD" 3
+echo
+"$BENCH/driver-step.sh" "$BUILD" 3
 
 # CPU time: single-threaded work, steadier than wall time on a busy machine.
 stages="$OUT/stages.txt"
