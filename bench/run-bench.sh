@@ -1,8 +1,9 @@
 #!/bin/sh
 # make bench: whole jobs of the filter alone, the whole CUPS chain and the
-# driver's own step beside other drivers, the per-stage benchmarks, and last the speed and memory targets as
-# ratios of figures measured side by side in this run (the machine is shared:
-# only ratios of neighbouring measurements mean much, and medians of three).
+# driver's own step beside other drivers, the per-stage benchmarks, and last
+# the speed and memory targets as ratios of figures measured side by side in
+# this run (the machine is shared: only ratios of neighbouring measurements
+# mean much, and medians of three).
 set -eu
 BUILD=${1:-build}
 BENCH=$(dirname "$0")
