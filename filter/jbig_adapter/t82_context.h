@@ -34,12 +34,6 @@ inline uint32_t LoadBe32(const unsigned char* p)
     return __builtin_bswap32(v);
 }
 
-// A byte of the current line and its eight lanes.
-struct BusyByte {
-    size_t at;       // its index in the line
-    uint64_t lo, hi; // pixels 0-3 and 4-7, as in ContextLanes
-};
-
 // The contexts and pixels of the byte at `at` of the current line; the line
 // buffers must have a byte before it and two after.
 struct ByteContexts {

@@ -50,14 +50,15 @@ inline void EncodeWhiteRun(QmPass& qm, unsigned long n)
 }
 
 // Finds the bytes of the line in lines[2] that hold a pixel that is black
-// or has a black neighbour, with their contexts, into e->busy; returns how
-// many. Branch-free but for the words without any.
+// or has a black neighbour, into e->busy; returns how many. Branch-free but
+// for the words without any. (Their contexts come as they are coded: text
+// has few busy bytes among those of a busy word.)
 size_t FindBusyBytes(T82Encoder* e)
 {
     const unsigned char* up2 = e->lines[0];
     const unsigned char* up1 = e->lines[1];
     const unsigned char* cur = e->lines[2];
-    BusyByte* out = e->busy;
+    size_t* out = e->busy;
     size_t n = 0;
     for (size_t k = 0; k < e->words; ++k) {
         uint64_t busy = BusyWord(up2, up1, cur, k);
@@ -66,9 +67,7 @@ size_t FindBusyBytes(T82Encoder* e)
         if (!busy)
             continue;
         for (unsigned byte = 0; byte < 8; ++byte) {
-            size_t at = 8 * k + byte;
-            ByteContexts b(up2, up1, cur, at);
-            out[n] = {at, b.lo, b.hi};
+            out[n] = 8 * k + byte;
             n += (busy >> (56 - 8 * byte) & 0xFF) != 0;
         }
     }
@@ -101,9 +100,10 @@ void EncodeBufferedLine(T82Encoder* e)
         size_t busy = FindBusyBytes(e);
         size_t next = 0; // the first byte not coded yet
         for (size_t i = 0; i < busy; ++i) {
-            const BusyByte& b = e->busy[i];
-            EncodeWhiteRun(qm, 8 * (b.at - next));
-            next = b.at + 1;
+            size_t at = e->busy[i];
+            ByteContexts b(e->lines[0], e->lines[1], e->lines[2], at);
+            EncodeWhiteRun(qm, 8 * (at - next));
+            next = at + 1;
             if (next == e->bytesPerLine && e->width % 8) {
                 EncodeBytePixels(qm, b.lo, b.hi, e->width % 8);
                 next = e->words * 8; // the rest is past the width
@@ -132,10 +132,10 @@ bool T82EncoderStart(T82Encoder* e, unsigned long width, unsigned long height, J
     e->line = 0;
     e->typicalBefore = false;
     size_t lineSize = kMargin + 8 * e->words + kMargin;
-    e->memory = static_cast<unsigned char*>(calloc(1, 3 * lineSize + 8 * e->words * sizeof(BusyByte)));
+    e->memory = static_cast<unsigned char*>(calloc(1, 3 * lineSize + 8 * e->words * sizeof(size_t)));
     if (!e->memory)
         return false;
-    e->busy = reinterpret_cast<BusyByte*>(e->memory + 3 * lineSize);
+    e->busy = reinterpret_cast<size_t*>(e->memory + 3 * lineSize);
     for (int i = 0; i < 3; ++i)
         e->lines[i] = e->memory + i * lineSize + kMargin;
     QmEncoderInit(&e->qm, sink);

@@ -28,7 +28,7 @@ struct T82Encoder {
     bool typicalBefore;         // whether the last line coded was typical (equal to its line above)
     unsigned char* memory;      // one allocation for the line buffers and busy bytes
     unsigned char* lines[3];    // two lines above and the current one, each with zero margins
-    BusyByte* busy;             // the current line's bytes with a pixel that is black or has a black neighbour
+    size_t* busy;               // the current line's bytes with a pixel that is black or has a black neighbour
     QmEncoder qm;               // the arithmetic coder and its 1024 contexts
 };
 
