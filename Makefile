@@ -4,7 +4,7 @@ JOBS       ?= $(shell nproc)
 SAMPLE_RAS  = $(BUILD)/sample/sample.ras
 SAMPLE_OUT  = $(BUILD)/sample/sample.prn
 
-.PHONY: all deps configure build run test test-asan test-tsan test-fuzz bench clean
+.PHONY: all deps configure build run test test-asan test-tsan test-fuzz bench deb clean
 
 all: build
 
@@ -47,6 +47,17 @@ test-fuzz:
 
 bench: deps build
 	./bench/run-bench.sh $(BUILD)
+
+# The Debian packages, into $(BUILD)/deb/. They are built from a copy of the
+# tree, so that nothing of the packaging is left in it; `make test` runs the
+# test suite, which the package build leaves out.
+DEB_DIR = $(BUILD)/deb
+deb: deps
+	rm -rf $(DEB_DIR)
+	mkdir -p $(DEB_DIR)/src
+	git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf - | tar -xf - -C $(DEB_DIR)/src
+	cd $(DEB_DIR)/src && DEB_BUILD_OPTIONS=nocheck dpkg-buildpackage -b -us -uc -j$(JOBS)
+	rm -rf $(DEB_DIR)/src
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz

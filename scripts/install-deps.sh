@@ -8,7 +8,8 @@ libcups2-dev libjbig-dev jbigkit-bin libpng-dev
 libgtest-dev libbenchmark-dev
 libpappl-dev cups-ipp-utils libjpeg-dev
 cups cups-client cups-ppdc cups-filters ghostscript poppler-utils
-clang libclang-rt-14-dev"
+clang libclang-rt-14-dev
+debhelper lintian man-db"
 
 missing=""
 for p in $PACKAGES; do

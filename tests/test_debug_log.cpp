@@ -166,11 +166,15 @@ TEST_F(LogFolder, FileLogOnlyInAFolderNobodyElseControls)
                     chown(kFile.c_str(), kStranger, kStranger) == 0;
          },
          "owned by uid 12345", false},
+        {"file others may read", false,
+         [] { return MakeFolder(0755) && WriteFile(kFile, "keep") && chmod(kFile.c_str(), 0644) == 0; },
+         "open to group or others (mode 0644)", false},
         {"file is a FIFO", false, [] { return MakeFolder(0755) && mkfifo(kFile.c_str(), 0600) == 0; },
          "is not a regular file", false},
         {"root's folder, the filter's own file", true,
          [] {
-             return MakeFolder(0755) && WriteFile(kFile, "") && chown(kFile.c_str(), kStranger, kStranger) == 0;
+             return MakeFolder(0755) && WriteFile(kFile, "") && chmod(kFile.c_str(), 0600) == 0 &&
+                    chown(kFile.c_str(), kStranger, kStranger) == 0;
          },
          nullptr, true, kStranger},
         {"root's folder, no file the filter may create", true, [] { return MakeFolder(0755); },
@@ -273,6 +277,7 @@ TEST_F(LogFolder, FullFileStartsOverWhenItCannotBeMoved)
         GTEST_SKIP() << "needs root to run the log as another user";
     ASSERT_TRUE(MakeFolder(0755));
     ASSERT_TRUE(WriteFile(kFile, std::string((size_t)VL_LOG_MAX_SIZE, 'x')));
+    ASSERT_EQ(chmod(kFile.c_str(), 0600), 0);
     ASSERT_EQ(chown(kFile.c_str(), kStranger, kStranger), 0);
     std::string err = InChild(LogTwo, kStranger);
     EXPECT_EQ(Occurrences(err, "DbgMsg::"), 0u) << err;

@@ -88,3 +88,10 @@ TEST(FilterEntry, MissingPpdStillRuns)
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("without a JCL prefix"), std::string::npos);
 }
+
+// The switches the tests steer jobs with are in the tests' build only.
+TEST(FilterEntry, ShippedFilterReadsNoTestSwitches)
+{
+    EXPECT_EQ(ReadFile(FilterPath()).find("QUORIN_TEST_"), std::string::npos);
+    EXPECT_NE(ReadFile(SeamFilterPath()).find("QUORIN_TEST_"), std::string::npos);
+}

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <thread>
 
 #include "decoded_job.h"
@@ -72,7 +75,7 @@ TEST(JobControl, ClosedPrinterConnectionStopsTheJob)
     // Three slots, so at most a few pages are read ahead of the writes.
     ProcessResult r = RunProgram("/bin/sh",
                                  {"/bin/sh", "-c", "{ \"$0\" 1 u t 1 '' \"$1\"; echo $? > \"$2\"; } | head -c 100000 > /dev/null",
-                                  FilterPath(), raster, dir + "/status"},
+                                  SeamFilterPath(), raster, dir + "/status"},
                                  {"QUORIN_TEST_FREE_MEMORY=420000000"});
     EXPECT_EQ(ReadFile(dir + "/status"), "1\n");
     std::vector<std::string> errors = ErrorLines(r.err);
@@ -117,4 +120,35 @@ TEST(JobControl, SchedulerCountsEverySideSent)
     EXPECT_EQ(LineTails(r.err, "PAGE: "), (std::vector<std::string>{"2 1", "1 1", "3 1", "2 1", "1 1", "3 1"}));
     EXPECT_EQ(LineTails(r.err, "INFO: Printing page "), (std::vector<std::string>{"2", "1", "3", "2", "1", "3"}));
     EXPECT_EQ(PageOrder(r.out, 256), (std::vector<int>{2, 1, 0, 3, 2, 1, 0, 3}));
+}
+
+// A cancel never cuts the stream: not while main waits to write a collated
+// copy into a full pipe (the record is finished and the trailer follows),
+// and not while it waits to open a FIFO that nobody writes yet.
+TEST(JobControl, CancelLeavesAWholeStream)
+{
+    std::string dir = MakeTempDir("cancelwrite");
+    cups_page_header2_t h = MakePageHeader(1024, 1024);
+    h.Duplex = CUPS_TRUE;
+    h.NumCopies = 3;
+    std::string raster = WriteRasterJob(dir, std::vector<TestPage>(4, MakePhotoPage(h)));
+    Spawned s = StartProgram(FilterPath(), FilterArgs("3", "Collate=true", raster), {"TMPDIR=" + dir}, dir, false,
+                             false, true);
+    // Main blocks in a write to standard output once the pipe is full.
+    ASSERT_TRUE(WaitForSyscall(s.pid, SYS_write, 1, 60));
+    kill(s.pid, SIGTERM);
+    ProcessResult r = WaitProgram(s);
+    EXPECT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
+    ExpectCleanEnd(r, "full pipe");
+    EXPECT_TRUE(SpoolFilesIn(dir).empty());
+
+    std::string fifo = dir + "/job.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    s = StartProgram(FilterPath(), FilterArgs("1", "", fifo), {}, dir);
+    ASSERT_TRUE(WaitForSyscall(s.pid, SYS_openat, -1, 60));
+    kill(s.pid, SIGTERM);
+    r = WaitProgram(s);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(ErrorLines(r.err).empty()) << Joined(ErrorLines(r.err));
+    EXPECT_TRUE(r.out.empty());
 }

@@ -6,6 +6,7 @@
 #include "job_info.h"
 #include "job_memory.h"
 #include "job_setup.h"
+#include "job_status.h"
 
 TEST(Str2Int, LeadingDigitsOnly)
 {
@@ -133,4 +134,29 @@ TEST(JobSlots, RingSetupLeavesEverySlotFree)
         EXPECT_EQ(ring[i].finish.load(), (DWORD)SLOT_FREE);
         EXPECT_EQ(ring[i].PageThreadId, (pthread_t)0);
     }
+}
+
+// The reported failure is the first in the job: a later one never takes its
+// place, except while the pages before an input failure are still being
+// sent: a failure then stopped an earlier page.
+TEST(JobStatus, TheFirstFailureInTheJobIsReported)
+{
+    struct Case {
+        JobFailureKind first, second;
+        bool secondReported;
+    } cases[] = {
+        {JOB_FAILURE_OUTPUT, JOB_FAILURE_PAGE, false}, {JOB_FAILURE_OUTPUT, JOB_FAILURE_INPUT, false},
+        {JOB_FAILURE_SPOOL, JOB_FAILURE_OUTPUT, false}, {JOB_FAILURE_INPUT, JOB_FAILURE_INPUT, false},
+        {JOB_FAILURE_INPUT, JOB_FAILURE_OUTPUT, true},  {JOB_FAILURE_INPUT, JOB_FAILURE_SPOOL, true},
+    };
+    testing::internal::CaptureStderr();
+    for (const Case& c : cases) {
+        ResetJobStatus();
+        JobFail(c.first, "first");
+        JobFail(c.second, "second");
+        EXPECT_STREQ(JobFailureText(), c.secondReported ? "second" : "first") << c.first << " " << c.second;
+        EXPECT_EQ(JobFailure(), c.secondReported ? c.second : c.first);
+    }
+    testing::internal::GetCapturedStderr();
+    ResetJobStatus();
 }

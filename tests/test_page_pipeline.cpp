@@ -12,7 +12,8 @@
 TEST(PagePipeline, EveryPageIsWrittenWithOneSlot)
 {
     cups_page_header2_t h = MakePageHeader(128, 96);
-    ProcessResult r = RunFilterOnPages("oneslot", NumberedPages(h, 4), {"QUORIN_TEST_FREE_MEMORY=1"});
+    // Room for one page of 24,576 bytes reckoned, not for two.
+    ProcessResult r = RunFilterOnPages("oneslot", NumberedPages(h, 4), {"QUORIN_TEST_FREE_MEMORY=40000"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("DEBUG: gMAX_THREAD = 1 ---------->"), std::string::npos);
     EXPECT_NE(r.err.find("main::wait buffer index 0!"), std::string::npos) << "later pages never waited";
@@ -41,22 +42,28 @@ TEST(PagePipeline, LyingAndHugeHeadersAreRefusedBeforeAllocation)
         const char* what;
         cups_page_header2_t header;
         const char* expect;
+        std::vector<std::string> env;
     };
     cups_page_header2_t lying = MakePageHeader(128, 96);
     lying.cupsBytesPerLine = 100;
     cups_page_header2_t huge = MakePageHeader(40000, 8);
     cups_page_header2_t cmyk = MakePageHeader(128, 96, 32, CUPS_CSPACE_CMYK);
     cmyk.cupsColorOrder = CUPS_ORDER_CHUNKED;
-    for (const Case& c : {Case{"lying", lying, "raster header of page 1 is damaged"},
-                          Case{"huge", huge, "Page 1 cannot be printed (page too large"},
-                          Case{"cmyk", cmyk, "Page 1 cannot be printed (unsupported raster layout"}}) {
+    // The largest page there is, where the filter has 500 MB: a 2 GB page
+    // would not fail cleanly under a memory cgroup, the kernel would kill it.
+    cups_page_header2_t largest = MakePageHeader(32736, 65504);
+    for (const Case& c : {Case{"lying", lying, "raster header of page 1 is damaged", {}},
+                          Case{"huge", huge, "Page 1 cannot be printed (page too large", {}},
+                          Case{"cmyk", cmyk, "Page 1 cannot be printed (unsupported raster layout", {}},
+                          Case{"largest", largest, "Page 1 needs about 4090 MB of memory, more than the 476 MB",
+                               {"QUORIN_TEST_FREE_MEMORY=500000000"}}}) {
         TestPage p;
         p.header = c.header;
         p.pixels.assign(4096, 0xFF);
         auto start = std::chrono::steady_clock::now();
         std::string path = MakeTempDir(c.what) + "/job.ras";
         ASSERT_TRUE(WriteUncheckedRasterFile(path, {p}));
-        ProcessResult r = RunFilterOnFile(path);
+        ProcessResult r = RunFilterOnFile(path, "", c.env);
         double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_EQ(r.status, 1) << c.what;
         std::vector<std::string> errors = ErrorLines(r.err);
@@ -84,12 +91,23 @@ TEST(PagePipeline, EveryEndOfTheInputIsReported)
 {
     cups_page_header2_t h = MakePageHeader(128, 96);
     const std::vector<TestPage> pages = {MakeNumberedPage(h, 1), MakeNumberedPage(h, 2)};
-    const size_t hdr = sizeof(cups_page_header2_t);
-    for (bool compressed : {true, false}) {
+    // Compressed (v2), plain (v3), and the first version's shorter headers.
+    for (const char* mode : {"compressed", "plain", "version 1"}) {
+        const bool v1 = mode[0] == 'v';
+        const size_t hdr = v1 ? sizeof(cups_page_header_t) : sizeof(cups_page_header2_t);
         std::string dir = MakeTempDir("cut");
         auto write = [&](const std::string& path, size_t n) {
             std::vector<TestPage> some(pages.begin(), pages.begin() + (long)n);
-            return compressed ? WriteRasterFile(path, some) : WriteUncheckedRasterFile(path, some);
+            if (mode[0] == 'c')
+                return WriteRasterFile(path, some);
+            if (!v1)
+                return WriteUncheckedRasterFile(path, some);
+            const unsigned sync = CUPS_RASTER_SYNCv1; // "RaSt" in native order
+            std::string bytes(reinterpret_cast<const char*>(&sync), sizeof sync);
+            for (const TestPage& p : some)
+                bytes += std::string(reinterpret_cast<const char*>(&p.header), hdr) +
+                         std::string(p.pixels.begin(), p.pixels.end());
+            return WriteFile(path, bytes);
         };
         ASSERT_TRUE(write(dir + "/one.ras", 1) && write(dir + "/two.ras", 2));
         const std::string full = ReadFile(dir + "/two.ras");
@@ -110,7 +128,7 @@ TEST(PagePipeline, EveryEndOfTheInputIsReported)
             {"whole", full.size(), 2, nullptr},
         };
         for (const Cut& c : cuts) {
-            std::string what = std::string(compressed ? "compressed, " : "plain, ") + c.what;
+            std::string what = std::string(mode) + ", " + c.what;
             std::string path = dir + "/cut.ras";
             FILE* f = fopen(path.c_str(), "wb");
             ASSERT_TRUE(f && fwrite(full.data(), 1, c.at, f) == c.at && fclose(f) == 0) << what;
@@ -203,5 +221,37 @@ TEST(PagePipeline, PagesFinishingOutOfOrderLeaveInOrder)
         }
         ASSERT_EQ(finished.size(), count);
         EXPECT_FALSE(std::is_sorted(finished.begin(), finished.end())) << "workers finished in order";
+    }
+}
+
+// The trace follows the steps in their order: the edge filter's kernel and
+// threshold, the wait for the last page, the stop of the compression thread,
+// the final flush (also of a job without a spool file) and the copies.
+TEST(PagePipeline, TraceShowsTheStepsInOrder)
+{
+    cups_page_header2_t h = MakePageHeader(128, 96);
+    for (bool duplex : {false, true}) {
+        h.Duplex = duplex ? CUPS_TRUE : CUPS_FALSE;
+        ProcessResult r = RunFilterOnPages("trace", NumberedPages(h, 2));
+        ASSERT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
+        // A worker's steps, and main's: each in its own order.
+        std::vector<std::vector<std::string>> threads = {
+            {"DoBorderQuality::Apply Filter", "ApplyFilter3x3 In, width = 128, height = 96, lines = 96, bits = 8",
+             "ApplyFilter3x3::MatrixCount = 1", "DoBorderQuality::Convert to Lineart",
+             "GrayToLineart In, threshold = 220"},
+            {"main::start wait image thread", "main::page 1 status ", "main::end wait thread (new)",
+             "main::end wait thread, gJbigThreadExit = 1", "main::jbigthread stop",
+             duplex ? "PJL_FlushPage::Total pages 2" : "PJL_FlushPage::Total pages 0"}};
+        if (duplex)
+            threads[1].insert(threads[1].end(), {"main::Print Out Spool Data, Total Pages = 2",
+                                                 "main::bDriverDoCollate = 0", "main::bDuplex = 1",
+                                                 "main::nCopies = 1"});
+        for (const std::vector<std::string>& steps : threads) {
+            size_t at = 0;
+            for (const std::string& step : steps) {
+                at = r.err.find("DEBUG: " + step, at);
+                ASSERT_NE(at, std::string::npos) << (duplex ? "duplex: " : "simplex: ") << step;
+            }
+        }
     }
 }

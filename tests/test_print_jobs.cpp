@@ -65,8 +65,9 @@ TEST(PrintJobs, SlowFirstPageStillComesFirst)
 
 TEST(PrintJobs, OneSlotRingStillPrintsEveryPage)
 {
+    // Room for one page of 163,840 bytes reckoned, not for two.
     ProcessResult r = RunFilterOnPages("oneslot", NumberedPages(MakePageHeader(256, 320), 5),
-                                       {"QUORIN_TEST_FREE_MEMORY=1"});
+                                       {"QUORIN_TEST_FREE_MEMORY=300000"});
     ASSERT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("DEBUG: gMAX_THREAD = 1 ---------->"), std::string::npos);
     EXPECT_EQ(BarsOfEachPage(DecodeJob(r.out), 256), (std::vector<int>{1, 2, 3, 4, 5}));
@@ -100,27 +101,48 @@ TEST(PrintJobs, EveryDepthPrintsTheRectangleRightWayUp)
     EXPECT_EQ(job.pages.back().info.blackDots, 0u);
 }
 
+// A negative inverts the raster's own pixels only: the padding of a raster
+// as wide as its sheet, and the margins around one placed on a larger
+// sheet, stay white. Mirroring flips the whole line.
 TEST(PrintJobs, NegativeAndMirrorPrinting)
 {
-    cups_page_header2_t h = MakePageHeader(200, 64);
-    TestPage plain = MakeWhitePage(h);
-    FillRect(&plain, 8, 8, 16, 8, 0);
-    TestPage negative = plain, mirror = plain, both = plain;
-    negative.header.cupsInteger[1] = 1;
-    mirror.header.cupsInteger[2] = 1;
-    both.header.cupsInteger[1] = both.header.cupsInteger[2] = 1;
-    ProcessResult r = RunFilterOnPages("negmirror", {plain, negative, mirror, both});
-    ASSERT_EQ(r.status, 0);
+    cups_page_header2_t sheet = MakePageHeader(200, 64);
+    cups_page_header2_t placed = sheet;
+    placed.PageSize[0] = 48; // 400 x 200 pixels; the raster at 100, 67
+    placed.PageSize[1] = 24;
+    const unsigned box[4] = {12, 8, 36, 16};
+    std::copy(box, box + 4, placed.ImagingBoundingBox);
+    std::copy(box, box + 4, placed.cupsImagingBBox);
+    struct Layout {
+        cups_page_header2_t header;
+        unsigned left, top;
+    } layouts[] = {{sheet, 0, 0}, {placed, 100, 67}};
+    std::vector<TestPage> pages;
+    for (const Layout& l : layouts) {
+        TestPage plain = MakeWhitePage(l.header);
+        FillRect(&plain, 8, 8, 16, 8, 0);
+        TestPage negative = plain, mirror = plain, both = plain;
+        negative.header.cupsInteger[1] = 1;
+        mirror.header.cupsInteger[2] = 1;
+        both.header.cupsInteger[1] = both.header.cupsInteger[2] = 1;
+        pages.insert(pages.end(), {plain, negative, mirror, both});
+    }
+    ProcessResult r = RunFilterOnPages("negmirror", pages);
+    ASSERT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
     DecodedJob job = DecodeJob(r.out);
-    ASSERT_EQ(job.pages.size(), 4u);
-    const unsigned W = job.pages[0].info.width, H = job.pages[0].info.height; // 224 x 64
-    ExpectOnlyRectangle(job.pages[0], 8, 8, 16, 8, "plain");
-    // The whole padded line is mirrored: pixel x lands on W - 1 - x.
-    ExpectOnlyRectangle(job.pages[2], W - 24, 8, 16, 8, "mirror");
-    for (unsigned y = 0; y < H; ++y) {
-        for (unsigned x = 0; x < W; ++x) {
-            ASSERT_NE(job.pages[1].Black(x, y), job.pages[0].Black(x, y)) << x << "," << y;
-            ASSERT_NE(job.pages[3].Black(x, y), job.pages[2].Black(x, y)) << x << "," << y;
+    ASSERT_EQ(job.pages.size(), 8u);
+    for (size_t k = 0; k < 2; ++k) {
+        const DecodedPage* p = &job.pages[4 * k];
+        const unsigned W = p[0].info.width, H = p[0].info.height, L = layouts[k].left, T = layouts[k].top;
+        ExpectOnlyRectangle(p[0], L + 8, T + 8, 16, 8, "plain");
+        ExpectOnlyRectangle(p[2], W - 1 - (L + 23), T + 8, 16, 8, "mirror");
+        EXPECT_EQ(p[1].info.blackDots, 200u * 64 - 16 * 8) << k;
+        for (unsigned y = 0; y < H; ++y) {
+            for (unsigned x = 0; x < W; ++x) {
+                const bool inside = x >= L && x < L + 200 && y >= T && y < T + 64;
+                ASSERT_EQ(p[1].Black(x, y), inside && !p[0].Black(x, y)) << k << ": " << x << "," << y;
+                ASSERT_EQ(p[3].Black(x, y), p[1].Black(W - 1 - x, y)) << k << ": " << x << "," << y;
+            }
         }
     }
 }
@@ -196,18 +218,59 @@ TEST(PrintJobs, JbigKitDecodesThePagesToo)
 
 TEST(PrintJobs, SlotsAreCountedForTheSheetTheRasterIsPlacedOn)
 {
-    // A small image on A4 at 150 dpi: its page bitmap is the whole sheet.
-    cups_page_header2_t h = MakePageHeader(300, 300, 24, CUPS_CSPACE_RGB, 150);
+    // A small image on A4: its page bitmap is the whole sheet.
+    cups_page_header2_t h = MakePageHeader(1200, 1200);
     h.PageSize[0] = 595;
     h.PageSize[1] = 842;
     const unsigned box[4] = {100, 500, 244, 644};
     std::copy(box, box + 4, h.ImagingBoundingBox);
-    // 10 MB for slots: room for two sheets of 1240 x 1754, for thirty of the raster.
-    ProcessResult r = RunFilterOnPages("placedslots", {MakeNumberedPage(h, 1)}, {"QUORIN_TEST_FREE_MEMORY=20000000"});
+    // Room for two sheets of 4960 x 7040 (69,836,800 bytes each), for thirty of the raster.
+    ProcessResult r = RunFilterOnPages("placedslots", {MakeNumberedPage(h, 1)}, {"QUORIN_TEST_FREE_MEMORY=290000000"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("DEBUG: gMAX_THREAD = 2 ---------->"), std::string::npos);
     DecodedJob job = DecodeJob(r.out);
     ASSERT_EQ(job.pages.size(), 1u);
-    EXPECT_EQ(job.pages[0].info.width, 1248u);
-    EXPECT_EQ(job.pages[0].info.height, 1760u);
+    EXPECT_EQ(job.pages[0].info.width, 4960u);
+    EXPECT_EQ(job.pages[0].info.height, 7040u);
+}
+
+// The job header tells the printer the resolution it prints every page at:
+// only 600 and 1200 dpi, the same across and down, and the same on every page.
+TEST(PrintJobs, OnlyThePrintersResolutionsArePrinted)
+{
+    struct Case {
+        unsigned x, y, later; // later: a second page's resolution, 0 for none
+        const char* error;    // nullptr: printed
+    } cases[] = {
+        {600, 600, 0, nullptr},  {1200, 1200, 0, nullptr},
+        {0, 0, 0, "resolution, 0 x 0 dpi, is not one"}, {1, 1, 0, "resolution, 1 x 1 dpi"},
+        {65535, 65535, 0, "65535 x 65535 dpi"},      {600, 1200, 0, "600 x 1200 dpi"},
+        {600, 600, 1200, "Page 2 has a resolution of 1200 x 1200 dpi, where the job started at 600 dpi"},
+    };
+    for (const Case& c : cases) {
+        cups_page_header2_t h = MakePageHeader(64, 64);
+        h.HWResolution[0] = c.x;
+        h.HWResolution[1] = c.y;
+        std::vector<TestPage> pages = {MakeNumberedPage(h, 1)};
+        if (c.later) {
+            h.HWResolution[0] = h.HWResolution[1] = c.later;
+            pages.push_back(MakeNumberedPage(h, 2));
+        }
+        std::string what = std::to_string(c.x) + "x" + std::to_string(c.y) + " then " + std::to_string(c.later);
+        std::string path = MakeTempDir("dpi") + "/job.ras";
+        ASSERT_TRUE(WriteUncheckedRasterFile(path, pages));
+        ProcessResult r = RunFilterOnFile(path);
+        std::vector<std::string> errors = ErrorLines(r.err);
+        EXPECT_EQ(r.status, c.error ? 1 : 0) << what;
+        ASSERT_EQ(errors.size(), c.error ? 1u : 0u) << what << Joined(errors);
+        DecodedJob job = DecodeJob(r.out);
+        EXPECT_EQ(job.pages.size(), c.error ? (c.later ? 1u : 0u) : 1u) << what;
+        if (!c.error) {
+            EXPECT_NE(r.out.find("@PJL SET RESOLUTION=" + std::to_string(c.x) + "\r\n"), std::string::npos) << what;
+            continue;
+        }
+        EXPECT_NE(errors[0].find(c.error), std::string::npos) << errors[0];
+        // A refused first page sends nothing, not even the job header.
+        EXPECT_EQ(r.out.empty(), !c.later) << what;
+    }
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
@@ -86,6 +87,33 @@ TEST(RasterReader, EveryPixelOfALongLineGetsTheExactSum)
             wrong += f.Pixel(x, y) != (30 * px[0] + 53 * px[1] + 17 * px[2] + 1) / 100;
         }
     EXPECT_EQ(wrong, 0u);
+}
+
+// The plain conversion (what a machine without SSSE3 runs) and the vector
+// one give the formula's gray on random lines of every length, white runs
+// included, and neither reads past its line: each line is an allocation of
+// its own, so AddressSanitizer sees a byte read beyond it.
+TEST(RasterReader, PlainAndVectorConversionsAgreeWithinTheLine)
+{
+    uint32_t seed = 99;
+    for (DWORD width = 1; width <= 70; ++width) {
+        for (int white = 0; white < 2; ++white) {
+            std::vector<BYTE> src(width * 3);
+            for (size_t i = 0; i < src.size(); ++i) {
+                seed = seed * 1103515245u + 12345u;
+                // Every other run of eight pixels white.
+                src[i] = white && i / 24 % 2 == 0 ? 255 : (BYTE)(seed >> 16);
+            }
+            std::vector<BYTE> plain(width), vector(width);
+            ConvertRgbLine3Plain(src.data(), plain.data(), width);
+            ConvertRgbLine3Vector(src.data(), vector.data(), width);
+            for (DWORD x = 0; x < width; ++x) {
+                const BYTE* px = &src[x * 3];
+                ASSERT_EQ(plain[x], (30 * px[0] + 53 * px[1] + 17 * px[2] + 1) / 100) << width << ": " << x;
+                ASSERT_EQ(vector[x], plain[x]) << width << ": " << x;
+            }
+        }
+    }
 }
 
 TEST(RasterReader, PadsToMultiplesOfThirtyTwoWithWhite)
@@ -213,7 +241,10 @@ TEST(RasterReader, PlacesRastersShorterThanTheirSheetAtTheirImagingBox)
         {"image box, fractional", 1190, 1586, {12, 40, 583, 801}, {12, 40.3333f, 583, 801.667f}, 25, 84, 1248, 1760},
         {"image box, integer only", 1190, 1586, {12, 40, 583, 801}, {}, 25, 85, 1248, 1760},
         {"box off the sheet", 1190, 1586, {500, 0, 1100, 900}, {}, 50, 0, 1248, 1760},
-        {"no box", 1190, 1586, {}, {}, 0, 0, 1216, 1600},
+        // Nothing usable: the top left of the printable area, 12 points in.
+        {"no box", 1190, 1586, {}, {}, 25, 25, 1248, 1760},
+        {"inverted box", 1190, 1586, {583, 830, 12, 12}, {}, 25, 25, 1248, 1760},
+        {"NaN box, integer one zero", 1190, 1586, {}, {NAN, NAN, NAN, NAN}, 25, 25, 1248, 1760},
     };
     std::vector<TestPage> pages;
     for (const Case& c : cases) {

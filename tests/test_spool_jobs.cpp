@@ -40,7 +40,7 @@ ProcessResult RunJob(const std::string& dir, const std::string& raster, const st
                      std::vector<std::string> env = {})
 {
     env.push_back("TMPDIR=" + dir);
-    Spawned s = StartProgram(FilterPath(), FilterArgs("1", options, raster), env, dir);
+    Spawned s = StartProgram(FilterFor(env), FilterArgs("1", options, raster), env, dir);
     ProcessResult r = WaitProgram(s);
     EXPECT_TRUE(SpoolFilesIn(dir).empty()) << dir;
     return r;
@@ -102,7 +102,9 @@ TEST(SpoolJobs, CopiesFromEverySource)
         const char* options;
         const char* printerCopies; // nullptr: the job is refused
         std::vector<int> expect;
-    } cases[] = {
+    };
+    static const std::string manyDigits(300, '9');
+    const Case cases[] = {
         {"argument only", 1, false, "3", "", "3", {1, 2}},
         {"argument, collated", 1, false, "3", "Collate=True", "1", {1, 2, 1, 2, 1, 2}},
         {"IPP collated", 1, false, "2", "multiple-document-handling=separate-documents-collated-copies", "1",
@@ -112,8 +114,11 @@ TEST(SpoolJobs, CopiesFromEverySource)
         {"header collates", 2, true, "1", "", "1", {1, 2, 1, 2}},
         {"option overrides the header", 3, true, "1", "collate=FALSE", "3", {1, 2}},
         {"header beats the argument", 2, false, "5", "", "2", {1, 2}},
+        {"explicit Collate=False wins over IPP", 1, false, "2",
+         "Collate=False multiple-document-handling=separate-documents-collated-copies", "2", {1, 2}},
+        {"the most copies", 9999, false, "1", "", "9999", {1, 2}},
         {"ceiling", 10000, false, "1", "", nullptr, {}},
-        {"argument beyond 32 bits", 1, false, "4294967297", "Collate=True", nullptr, {}},
+        {"300 digits", 1, false, manyDigits.c_str(), "Collate=True", nullptr, {}},
     };
     for (const Case& c : cases) {
         std::string dir = MakeTempDir("copies");
@@ -124,7 +129,7 @@ TEST(SpoolJobs, CopiesFromEverySource)
         if (!c.printerCopies) {
             EXPECT_EQ(r.status, 1) << c.what;
             ASSERT_EQ(errors.size(), 1u) << c.what;
-            EXPECT_NE(errors[0].find("copies, more than the 9999"), std::string::npos) << errors[0];
+            EXPECT_NE(errors[0].find("asks for more than 9999 copies,"), std::string::npos) << errors[0];
             EXPECT_TRUE(r.out.empty()) << c.what;
             continue;
         }
@@ -167,8 +172,8 @@ TEST(SpoolJobs, TwoDuplexJobsAtOnceShareTmpdirButNotTheSpool)
     std::string rasB = WriteJob(b, 4, true, 1, false, 6);
     // Three slots: the jobs take several polls each, so they overlap.
     std::vector<std::string> env = {"TMPDIR=" + dir, "QUORIN_TEST_FREE_MEMORY=786432"};
-    Spawned sa = StartProgram(FilterPath(), FilterArgs("1", "", rasA), env, a);
-    Spawned sb = StartProgram(FilterPath(), FilterArgs("1", "", rasB), env, b);
+    Spawned sa = StartProgram(SeamFilterPath(), FilterArgs("1", "", rasA), env, a);
+    Spawned sb = StartProgram(SeamFilterPath(), FilterArgs("1", "", rasB), env, b);
     ProcessResult ra = WaitProgram(sa), rb = WaitProgram(sb);
     EXPECT_EQ(ra.status, 0);
     EXPECT_EQ(rb.status, 0);
@@ -211,46 +216,59 @@ TEST(SpoolJobs, PlantedLinksAreLeftAlone)
 
 // A cancel (SIGTERM) ends the job quietly with a whole stream, also while
 // the upstream filter stalls and when the filter was started with the signal
-// blocked; an abort (the JBIG coder's answer to a failed allocation) at least
-// says so and leaves no spool file. Either way, mid-job.
+// blocked; an abort from outside says so without blaming the JBIG coder; a
+// printer stream that hits the file-size limit fails the job at once, without
+// waiting for the stalled input. Each leaves no spool file, mid-job.
 TEST(SpoolJobs, SignalledJobsLeaveNoSpool)
 {
     struct Case {
-        int sig;
+        int sig;             // 0: the file-size limit fails the first page's write instead
         bool blockedAtStart; // as a parent's thread may leave it
     };
-    for (Case c : {Case{SIGTERM, false}, Case{SIGTERM, true}, Case{SIGABRT, false}}) {
+    for (Case c : {Case{SIGTERM, false}, Case{SIGTERM, true}, Case{SIGABRT, false}, Case{0, false}}) {
         const int sig = c.sig;
         std::string dir = MakeTempDir("signal");
-        std::string raster = ReadFile(WriteJob(dir, 12, true, 2, true));
+        std::string raster = ReadFile(sig ? WriteJob(dir, 12, true, 2, true) : WriteJob(dir, 12, false, 1));
         // Six arguments: the raster comes through a pipe that the test holds open.
         std::vector<std::string> args = FilterArgs("1", "Collate=true", "");
         args.pop_back();
+        if (!sig) {
+            args[0] = FilterPath();
+            // The job header fits, page 1 does not; the trace goes where no limit applies.
+            args.insert(args.begin(), {"/bin/sh", "-c", "ulimit -f 3; exec \"$0\" \"$@\" 2> /dev/null"});
+        }
         sigset_t block, old;
         sigemptyset(&block);
-        sigaddset(&block, sig);
+        sigaddset(&block, sig ? sig : SIGTERM);
         pthread_sigmask(c.blockedAtStart ? SIG_BLOCK : SIG_UNBLOCK, &block, &old);
-        Spawned s = StartProgram(FilterPath(), args, {"TMPDIR=" + dir}, dir, true);
+        Spawned s = StartProgram(sig ? FilterPath() : "/bin/sh", args, {"TMPDIR=" + dir}, dir, true);
         pthread_sigmask(SIG_SETMASK, &old, nullptr);
-        // The first half of the raster: the job starts spooling and waits for more.
-        ASSERT_EQ(write(s.stdinWrite, raster.data(), raster.size() / 2), (ssize_t)(raster.size() / 2));
+        // The first half of the raster: the job starts spooling and waits for
+        // more. Under the limit, part of page 2: main waits inside it.
+        const size_t part = raster.size() / (sig ? 2 : 8);
+        ASSERT_EQ(write(s.stdinWrite, raster.data(), part), (ssize_t)part);
         bool spooling = false;
-        for (int i = 0; i < 200 && !spooling; ++i) {
+        for (int i = 0; i < 200 && !spooling && sig; ++i) {
             spooling = !SpoolFilesIn(dir).empty();
             if (!spooling)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        EXPECT_TRUE(spooling);
-        kill(s.pid, sig);
+        EXPECT_TRUE(spooling || !sig);
+        if (sig)
+            kill(s.pid, sig);
         EXPECT_TRUE(EndsWithin(s, 30)) << "still waiting for input after signal " << sig
                                        << (c.blockedAtStart ? ", blocked at start" : "");
         ProcessResult r = WaitProgram(s);
         EXPECT_TRUE(SpoolFilesIn(dir).empty()) << sig;
         std::vector<std::string> errors = ErrorLines(r.err);
+        if (!sig) {
+            EXPECT_EQ(r.status, 1);
+            continue;
+        }
         if (sig == SIGABRT) {
             EXPECT_EQ(r.status, 128 + SIGABRT);
             ASSERT_EQ(errors.size(), 1u);
-            EXPECT_NE(errors[0].find("aborted"), std::string::npos) << errors[0];
+            EXPECT_NE(errors[0].find("SIGABRT from another process"), std::string::npos) << errors[0];
             continue;
         }
         EXPECT_EQ(r.status, 0) << Joined(errors);
@@ -288,7 +306,7 @@ TEST(SpoolJobs, FailedJobsReportOnceAndLeaveNoSpool)
     // The spool file cannot grow past 512 bytes: writes fail with EFBIG.
     dir = MakeTempDir("fullspool");
     raster = WriteJob(dir, 6, true, 1);
-    std::vector<std::string> sh = {"/bin/sh", "-c", "ulimit -f 1; trap '' XFSZ; exec \"$0\" \"$@\"", FilterPath()};
+    std::vector<std::string> sh = {"/bin/sh", "-c", "ulimit -f 1; exec \"$0\" \"$@\"", FilterPath()};
     std::vector<std::string> args = FilterArgs("1", "", raster);
     sh.insert(sh.end(), args.begin() + 1, args.end());
     ProcessResult full = RunProgram("/bin/sh", sh, {"TMPDIR=" + dir});
@@ -300,6 +318,22 @@ TEST(SpoolJobs, FailedJobsReportOnceAndLeaveNoSpool)
     std::vector<int> order = PageOrder(full.out, kSide, &problems);
     EXPECT_LT(order.size(), 6u);
     EXPECT_TRUE(problems.empty()) << Joined(problems);
+
+    // The printer stream takes the job header and page 1 only; the input
+    // ends inside page 4, which is read while page 2 is held back. Page 2's
+    // failure comes first in the job: it is the one reported, and only page 1
+    // is counted as printed.
+    dir = MakeTempDir("twofailures");
+    raster = WriteJob(dir, 4, false, 1, false, 1, 4);
+    sh = {"/bin/sh", "-c", "ulimit -f 4; exec \"$0\" \"$@\" > \"$OUT\"", SeamFilterPath()};
+    sh.insert(sh.end(), args.begin() + 1, args.end());
+    sh.back() = raster;
+    ProcessResult two = RunProgram("/bin/sh", sh, {"QUORIN_TEST_HOLD_PAGE=2", "OUT=" + dir + "/out.prn"});
+    EXPECT_EQ(two.status, 1);
+    errors = ErrorLines(two.err);
+    ASSERT_EQ(errors.size(), 1u) << two.err;
+    EXPECT_NE(errors[0].find("while page 2 was being sent (File too large)"), std::string::npos) << errors[0];
+    EXPECT_EQ(LineTails(two.err, "PAGE: "), (std::vector<std::string>{"1 1"}));
 }
 
 // Flushes in the page loop race the compression thread's appends: with three

@@ -269,7 +269,7 @@ TEST_F(SpoolStore, FlushesAndReplaysKeepDuplexPairsAndSimplexPageOrder)
     testing::internal::CaptureStdout();
     EXPECT_TRUE(PJL_FlushPage(&finished, &duplex, 2));
     EXPECT_TRUE(PJL_FlushPage(&finished, &duplex, 2)); // nothing is sent twice
-    EXPECT_TRUE(ReplaySpooledCopies(3, &duplex));
+    EXPECT_TRUE(ReplaySpooledCopies(3, TRUE, &duplex));
     out = testing::internal::GetCapturedStdout();
     std::string log = testing::internal::GetCapturedStderr();
     std::string copy = Concat({r[1], r[0], r[3], r[2], r[5], r[4]});
@@ -292,7 +292,7 @@ TEST_F(SpoolStore, FlushesAndReplaysKeepDuplexPairsAndSimplexPageOrder)
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
     EXPECT_TRUE(PJL_FlushPage(&finished, &simplex, 1));
-    EXPECT_TRUE(ReplaySpooledCopies(2, &simplex));
+    EXPECT_TRUE(ReplaySpooledCopies(2, TRUE, &simplex));
     out = testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(out, Concat({r[0], r[1], r[2], r[0], r[1], r[2]}));
@@ -304,7 +304,7 @@ TEST_F(SpoolStore, FlushesAndReplaysKeepDuplexPairsAndSimplexPageOrder)
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
     EXPECT_TRUE(PJL_FlushPage(&finished, &simplex, 1));
-    EXPECT_TRUE(ReplaySpooledCopies(5, &simplex));
+    EXPECT_TRUE(ReplaySpooledCopies(5, TRUE, &simplex));
     out = testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr();
     ResetJobStatus();

@@ -19,6 +19,7 @@
 #include "job_status.h"
 #include "page_pipeline.h"
 #include "page_placement.h"
+#include "page_record.h"
 #include "pjl_job.h"
 #include "printer_output.h"
 #include "printer_stream.h"
@@ -61,20 +62,29 @@ struct FilterJob {
     JobInfo lpJob[MAX_JOB_SLOTS];
     pthread_t id;
     BOOL jbigStarted;
+    // Memory free for the job when its first page arrived.
+    unsigned long long memory;
 };
 
 void OnCancel(int /*sig*/)
 {
+    int saved = errno;
     NoteJobCanceled();
+    errno = saved;
 }
 
-// Last resort when the JBIG coder cannot get memory: it aborts the process.
-// Say so and leave no spool file behind; only async-signal-safe calls.
-void OnAbort(int sig)
+// An abort: the JBIG coder's answer to a failed allocation, another fault
+// inside the filter, or a SIGABRT from outside. Say which, and leave no spool
+// file behind; only async-signal-safe calls.
+void OnAbort(int sig, siginfo_t* info, void*)
 {
-    static const char msg[] = "ERROR: The filter was aborted, most likely because the JBIG coder ran out of "
-                              "memory; give the print server more memory or print fewer pages at once.\n";
-    ssize_t w = write(2, msg, sizeof msg - 1);
+    static const char coder[] = "ERROR: The filter was aborted, most likely because the JBIG coder ran out of "
+                                "memory; give the print server more memory or print fewer pages at once.\n";
+    static const char inside[] = "ERROR: The filter was aborted by an internal error.\n";
+    static const char outside[] = "ERROR: The filter was stopped by a SIGABRT from another process.\n";
+    const bool own = info && info->si_pid == getpid() && info->si_code != SI_USER;
+    const char* msg = !own ? outside : InJbigCoder() ? coder : inside;
+    ssize_t w = write(2, msg, strlen(msg));
     (void)w;
     if (const char* spool = SpoolPathForSignal())
         unlink(spool);
@@ -101,12 +111,15 @@ void InstallSignalHandlers(void)
     sigemptyset(&sa.sa_mask);
     sa.sa_handler = OnCancel;
     sigaction(SIGTERM, &sa, nullptr);
-    sa.sa_handler = OnAbort;
-    sa.sa_flags = SA_RESETHAND;
+    sa.sa_sigaction = OnAbort;
+    sa.sa_flags = SA_RESETHAND | SA_SIGINFO;
     sigaction(SIGABRT, &sa, nullptr);
     sa.sa_flags = 0;
     sa.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &sa, nullptr);
+    // A file-size limit must fail the write (EFBIG) and so the job, with
+    // its ERROR: line and the spool file removed, not kill the filter.
+    sigaction(SIGXFSZ, &sa, nullptr);
     // A parent may start the filter with them blocked (a spawning thread's
     // mask is inherited); a cancel must still reach the job.
     sigset_t jobSignals = JobSignals();
@@ -139,9 +152,13 @@ BOOL OpenJob(FilterJob* job, int argc, char** argv)
     job->argv = argv;
     job->fd = 0;
     if (argc == 7) {
-        job->fd = open(argv[6], O_RDONLY | O_CLOEXEC);
+        // Opening a FIFO waits for its writer; a cancel meanwhile is a cancel.
+        do
+            job->fd = open(argv[6], O_RDONLY | O_CLOEXEC);
+        while (job->fd < 0 && errno == EINTR && !JobCanceled());
         if (job->fd < 0) {
-            perror("ERROR: Unable to open print file");
+            if (!JobCanceled())
+                perror("ERROR: Unable to open print file");
             return FALSE;
         }
     }
@@ -218,8 +235,14 @@ BOOL FirstPageDecisions(FilterJob* job)
     job->nCopies = JobCopies(h->NumCopies, job->argv[4]);
     DbgMsg("main::copies = %u", (unsigned)job->nCopies);
     if (job->nCopies > MAX_JOB_COPIES) {
-        JobFail(JOB_FAILURE_INPUT, "The job asks for %u copies, more than the %u this printer accepts; print "
-                "fewer copies.", (unsigned)job->nCopies, (unsigned)MAX_JOB_COPIES);
+        JobFail(JOB_FAILURE_INPUT, "The job asks for more than %u copies, which this printer does not accept; "
+                "print fewer copies.", (unsigned)MAX_JOB_COPIES);
+        return FALSE;
+    }
+    // The job header tells the printer the resolution of every page.
+    if (!PrinterResolution(h)) {
+        JobFail(JOB_FAILURE_INPUT, "The job's resolution, %u x %u dpi, is not one this printer prints (600 or "
+                "1200 dpi); nothing was printed.", h->HWResolution[0], h->HWResolution[1]);
         return FALSE;
     }
     BOOL collate = job->bCollateGiven ? job->bCollate : (HeaderValue(h->Collate) ? TRUE : FALSE);
@@ -243,10 +266,11 @@ BOOL FirstPageDecisions(FilterJob* job)
     // Page bitmaps are sheet-sized even when the raster is not.
     const PagePlacement sheet = PlacePageOnSheet(h);
     unsigned long long available = AvailableJobMemory();
+    job->memory = available;
     int slots = std::min(ComputeMaxThread(sheet.width, sheet.height, available), PagesInFlightForCores());
     DbgMsg("gMAX_THREAD = %d", slots);
     gMAX_THREAD.store(slots, std::memory_order_release);
-    SetPageBudget(available / 2);
+    SetPageBudget(available);
     return TRUE;
 }
 
@@ -396,9 +420,24 @@ void PageLoop(FilterJob* job)
         DbgMsg("Start Page = %d / Copies = %d", (int)job->page, (int)job->inheader.NumCopies);
         if (job->page == 0 && !FirstPageDecisions(job))
             break;
+        if (job->page > 0 &&
+            memcmp(job->inheader.HWResolution, job->inheader_bak.HWResolution, sizeof job->inheader.HWResolution)) {
+            JobFail(JOB_FAILURE_INPUT, "Page %u has a resolution of %u x %u dpi, where the job started at %u dpi; "
+                    "%s.", (unsigned)job->page + 1, job->inheader.HWResolution[0], job->inheader.HWResolution[1],
+                    job->inheader_bak.HWResolution[0], PrintedBefore(job));
+            break;
+        }
 
         const PagePlacement sheet = PlacePageOnSheet(&job->inheader);
-        JobInfo* slot = TakeSlot(job, PageReckoning(PadToPageAlign(sheet.width), PadToPageAlign(sheet.height)));
+        const unsigned long long bytes = PageReckoning(PadToPageAlign(sheet.width), PadToPageAlign(sheet.height));
+        // Taking more than the process may have would not fail cleanly: in a
+        // memory cgroup the kernel kills the filter without a word.
+        if (!PageFitsAlone(bytes)) {
+            JobFail(JOB_FAILURE_INPUT, "Page %u needs about %llu MB of memory, more than the %llu MB free for the "
+                    "filter; %s.", (unsigned)job->page + 1, bytes >> 20, job->memory >> 20, PrintedBefore(job));
+            break;
+        }
+        JobInfo* slot = TakeSlot(job, bytes);
         if (!slot)
             break;
         if (!ReadPage(job, slot)) {
@@ -426,16 +465,18 @@ void WaitForPipeline(FilterJob* job)
         DWORD index = (job->page - 1) % (DWORD)gMAX_THREAD.load(std::memory_order_acquire);
         const JobInfo* slot = &job->lpJob[index];
         WaitUntilReady([slot, index] {
+            DbgMsg("main::page %d status %d", (int)index, (int)slot->finish.load(std::memory_order_acquire));
             if (!slot->lpbuf.load(std::memory_order_acquire))
                 return true;
-            DbgMsg("main::page %d status %d", (int)index, (int)slot->finish.load(std::memory_order_acquire));
             DbgMsg("main::image process page %d not yet...", (int)slot->PageIndex);
+            DbgMsg("main::image process page index %d not yet...", (int)index);
             return false;
         });
     }
     DbgMsg("main::end wait thread (new)");
     DbgMsg("main::page = %d", (int)job->page);
     gJbigThreadExit.store(TRUE, std::memory_order_release);
+    DbgMsg("main::end wait thread, gJbigThreadExit = %d", 1);
     RingPipelineBell();
     if (job->jbigStarted)
         pthread_join(job->id, nullptr);
@@ -445,18 +486,20 @@ void WaitForPipeline(FilterJob* job)
 // The rest of the first copy, then the further collated copies.
 void SendSpooledPages(FilterJob* job)
 {
-    if (JobAbandoned() || !gSaveToFile.load(std::memory_order_acquire))
+    if (JobAbandoned())
         return;
+    const BOOL spooled = gSaveToFile.load(std::memory_order_acquire);
     // An odd duplex job: a blank back side completes the last sheet.
-    if (job->bDuplex && job->page % 2 == 1 &&
+    if (spooled && job->bDuplex && job->page % 2 == 1 &&
         !PJL_SaveBlankPage(reinterpret_cast<BYTE*>(job->jobID), job->page, job->inheader_bak))
         return;
+    // Without a spool file there is nothing left to send.
     SpoolSheets sheets = Sheets(job);
-    if (!PJL_FlushPage(&job->FlushPage, &sheets, gSideCopies.load(std::memory_order_acquire)))
+    if (!PJL_FlushPage(&job->FlushPage, &sheets, gSideCopies.load(std::memory_order_acquire)) || !spooled)
         return;
     // After an unreadable page only the pages before it are sent, once.
-    if (JobFailure() == JOB_FAILURE_NONE && job->bDriverDoCollate)
-        ReplaySpooledCopies(job->nCopies, &sheets);
+    const bool copies = JobFailure() == JOB_FAILURE_NONE && job->bDriverDoCollate;
+    ReplaySpooledCopies(copies ? job->nCopies : 1, job->bDriverDoCollate, &sheets);
 }
 
 void EndJob(FilterJob* job)
@@ -480,7 +523,6 @@ void CleanUp(FilterJob* job)
     if (job->ppd)
         ppdClose(job->ppd);
     RemoveSpoolFile();
-    FlushPrinterData();
 }
 
 // The job's one verdict: a cancelled job ends quietly with 0, as CUPS
@@ -503,10 +545,11 @@ int RunFilter(int argc, char** argv)
 {
     // The ring must outlive every worker, which is never joined.
     static FilterJob job;
+    OpenJobStopPipe();
     InstallSignalHandlers();
     KeepPageBuffersInHeap();
     if (!OpenJob(&job, argc, argv))
-        return 1;
+        return JobCanceled() ? ExitStatus() : 1;
     if (!StartCompressionThread(&job)) {
         JobFail(JOB_FAILURE_PAGE, "The filter could not start its compression thread; try again when the "
                 "print server has more resources.");

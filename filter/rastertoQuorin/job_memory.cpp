@@ -10,11 +10,13 @@
 #include <unistd.h>
 
 #include "job_info.h"
+#include "test_seams.h"
 
 namespace {
 const unsigned long long kUnlimited = ~0ull;
 
 std::atomic<unsigned long long> gBudget{kUnlimited};
+std::atomic<unsigned long long> gAvailable{kUnlimited};
 std::atomic<unsigned long long> gInFlight{0};
 
 // First number in a file ("max" and unreadable files give kUnlimited).
@@ -100,9 +102,9 @@ unsigned long long RlimitRoom(int resource, unsigned long long used)
 
 unsigned long long getTotalSystemMemory(void)
 {
-    const char* forced = getenv("QUORIN_TEST_FREE_MEMORY");
-    if (forced && *forced)
-        return strtoull(forced, nullptr, 10);
+    unsigned long long forced;
+    if (TestFreeMemory(&forced))
+        return forced;
     long pages = sysconf(_SC_AVPHYS_PAGES);
     long pageSize = sysconf(_SC_PAGESIZE);
     if (pages < 0 || pageSize < 0)
@@ -181,10 +183,17 @@ unsigned long long PageReckoning(DWORD pageWidth, DWORD pageHeight)
     return (unsigned long long)pageWidth * pageHeight * 2u;
 }
 
-void SetPageBudget(unsigned long long bytes)
+void SetPageBudget(unsigned long long available)
 {
+    unsigned long long bytes = available / 2;
     DbgMsg("main::memory budget of the pages in flight = %llu", bytes);
     gBudget.store(bytes, std::memory_order_release);
+    gAvailable.store(available, std::memory_order_release);
+}
+
+BOOL PageFitsAlone(unsigned long long bytes)
+{
+    return bytes <= gAvailable.load(std::memory_order_acquire) ? TRUE : FALSE;
 }
 
 BOOL PageFitsBudget(unsigned long long bytes)

@@ -5,9 +5,8 @@
 
 #include "velorin.h"
 
-// Free physical memory in bytes. The environment variable
-// QUORIN_TEST_FREE_MEMORY, when set, replaces the measured figure (tests use
-// it to force a small ring).
+// Free physical memory in bytes (in the tests' build of the filter, the
+// figure QUORIN_TEST_FREE_MEMORY forces).
 unsigned long long getTotalSystemMemory(void);
 
 // Room the process's own limits leave: RLIMIT_AS and RLIMIT_DATA less what
@@ -38,9 +37,11 @@ int PagesInFlightForCores(void);
 // page, the one-bit page and the JBIG coder's room).
 unsigned long long PageReckoning(DWORD pageWidth, DWORD pageHeight);
 
-// The pages in flight may together take `bytes`; a page that does not fit
-// waits until earlier pages are written, and one page alone always goes.
-void SetPageBudget(unsigned long long bytes);
+// The job may use `available` bytes: the pages in flight together take at
+// most half of it, and a page that does not fit waits until earlier pages
+// are written. One page alone may take all of it, and no more.
+void SetPageBudget(unsigned long long available);
+BOOL PageFitsAlone(unsigned long long bytes);
 BOOL PageFitsBudget(unsigned long long bytes);
 void ReservePageBytes(unsigned long long bytes);
 void ReleasePageBytes(unsigned long long bytes);

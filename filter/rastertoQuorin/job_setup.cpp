@@ -72,6 +72,12 @@ DWORD JobCopies(unsigned headerCopies, const char* argvCopies)
     return fromArgument > 1 ? (DWORD)fromArgument : 1;
 }
 
+BOOL PrinterResolution(const cups_page_header2_t* h)
+{
+    const unsigned x = h->HWResolution[0], y = h->HWResolution[1];
+    return x == y && (x == 600 || x == 1200) ? TRUE : FALSE;
+}
+
 void NormalizeJobHeader(cups_page_header2_t* h)
 {
     const unsigned kDefaultDensity = 3, kLightest = 6;

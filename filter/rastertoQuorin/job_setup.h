@@ -29,6 +29,10 @@ BOOL DriverDoesCollate(BOOL bCollate, unsigned numCopies);
 // count stays above MAX_JOB_COPIES.
 DWORD JobCopies(unsigned headerCopies, const char* argvCopies);
 
+// The printer prints 600 and 1200 dpi, the same across and down. TRUE when
+// the header asks for one of them.
+BOOL PrinterResolution(const cups_page_header2_t* h);
+
 // Settings a raster maker may leave unset, filled in once so that the
 // screen and the job header describe the same page: an unset density is the
 // printer description's default, 3.

@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <fcntl.h>
 #include <mutex>
+#include <unistd.h>
 
 #include "pipeline_bell.h"
 
@@ -13,11 +15,52 @@ std::atomic<int> gFailure{JOB_FAILURE_NONE};
 std::atomic<BOOL> gHeaderWritten{FALSE};
 std::mutex gTextLock;
 char gText[512] = "";
+int gStopRead = -1;
+std::atomic<int> gStopWrite{-1};
+
+// Wakes main if it waits for input. Async-signal-safe.
+void WakeReader(void)
+{
+    int fd = gStopWrite.load(std::memory_order_acquire);
+    if (fd >= 0) {
+        char c = 1;
+        ssize_t w = write(fd, &c, 1);
+        (void)w; // a full pipe is readable already
+    }
+}
 } // namespace
+
+void OpenJobStopPipe(void)
+{
+    int fds[2];
+    if (gStopRead >= 0 || pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    // A closed standard input or output must not become the pipe.
+    for (int& fd : fds) {
+        if (fd <= STDERR_FILENO) {
+            int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+            close(fd);
+            fd = moved;
+        }
+    }
+    if (fds[0] < 0 || fds[1] < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return;
+    }
+    gStopRead = fds[0];
+    gStopWrite.store(fds[1], std::memory_order_release);
+}
+
+int JobStopFd(void)
+{
+    return gStopRead;
+}
 
 void NoteJobCanceled(void)
 {
     gCanceled.store(TRUE, std::memory_order_release);
+    WakeReader();
 }
 
 BOOL JobCanceled(void)
@@ -35,7 +78,12 @@ void JobFail(JobFailureKind kind, const char* fmt, ...)
     // The sentence becomes one line of the scheduler's protocol.
     BlankControlBytes(text);
     std::lock_guard<std::mutex> hold(gTextLock);
-    if (gFailure.load(std::memory_order_acquire) != JOB_FAILURE_NONE) {
+    const int first = gFailure.load(std::memory_order_acquire);
+    // The pages before an input failure are still on their way. Any other
+    // failure after it stopped one of them, an earlier page: that is the
+    // first failure in the job, and the input's sentence ("the pages before
+    // it were printed") would no longer be true.
+    if (first != JOB_FAILURE_NONE && !(first == JOB_FAILURE_INPUT && kind != JOB_FAILURE_INPUT)) {
         DbgMsg("JobFail::later failure, not reported: %s", text);
         return;
     }
@@ -44,6 +92,8 @@ void JobFail(JobFailureKind kind, const char* fmt, ...)
     gFailure.store(kind, std::memory_order_release);
     // Threads waiting for a slot word must see that the job stops.
     RingPipelineBell();
+    if (kind != JOB_FAILURE_INPUT)
+        WakeReader();
 }
 
 JobFailureKind JobFailure(void)
@@ -85,4 +135,7 @@ void ResetJobStatus(void)
     gFailure.store(JOB_FAILURE_NONE, std::memory_order_release);
     gHeaderWritten.store(FALSE, std::memory_order_release);
     gText[0] = '\0';
+    char drain[64];
+    while (gStopRead >= 0 && read(gStopRead, drain, sizeof drain) > 0) {
+    }
 }

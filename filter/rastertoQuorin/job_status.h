@@ -20,12 +20,13 @@ enum JobFailureKind {
     JOB_FAILURE_PAGE,
 };
 
-// Called from the SIGTERM handler: a lock-free store only.
+// Called from the SIGTERM handler: a lock-free store and a write only.
 void NoteJobCanceled(void);
 BOOL JobCanceled(void);
 
 // Records the first failure with the one sentence the user sees in the
-// job's state message; later failures are only logged.
+// job's state message; later failures are only logged, except that a
+// failure while the pages before an input failure are sent takes its place.
 void JobFail(JobFailureKind kind, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 JobFailureKind JobFailure(void);
 // The recorded sentence; empty while the job has not failed.
@@ -36,6 +37,12 @@ const char* JobFailureText(void);
 BOOL JobAbandoned(void);
 // TRUE when no further page may be read: abandoned, or the input failed.
 BOOL JobStopsReading(void);
+
+// A descriptor that turns readable once the job is cancelled or abandoned,
+// so that main, waiting for input, stops at once instead of waiting for a
+// stalled upstream filter. -1 until OpenJobStopPipe.
+void OpenJobStopPipe(void);
+int JobStopFd(void);
 
 void NoteJobHeaderWritten(void);
 BOOL JobHeaderWritten(void);

@@ -2,15 +2,16 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "job_flags.h"
 #include "job_memory.h"
 #include "job_status.h"
+#include "negative_mirror.h"
 #include "page_record.h"
 #include "printer_output.h"
 #include "raster_reader.h"
 #include "spool_store.h"
+#include "test_seams.h"
 #include "velorin.h"
 
 void ProcessPageImage(JobInfo* lpJob)
@@ -26,6 +27,12 @@ void ProcessPageImage(JobInfo* lpJob)
     const BOOL negative = h->cupsInteger[1] != 0 ? TRUE : FALSE;
     if (PageIsOneBit(lpJob) != negative)
         DoNegative(lpJob, 0);
+    // A negative is the raster's own area: the sheet's unprintable margins
+    // and the padding around it stay white.
+    if (negative && PageIsOneBit(lpJob)) {
+        const PageView page = SlotPage(lpJob);
+        ClearOutsideArea(&page, lpJob->rasterLeft, lpJob->rasterTop, h->cupsWidth, h->cupsHeight);
+    }
     if (h->cupsInteger[2] != 0)
         DoMirror(lpJob);
 }
@@ -41,20 +48,6 @@ void KeepOnlyOneBitPage(JobInfo* lpJob)
     lpJob->lpbuf.store(kept, std::memory_order_release);
     lpJob->pagesize = bytes;
 }
-
-namespace {
-// QUORIN_TEST_HOLD_PAGE=n holds page n's worker back for a second, so that
-// tests see later pages finish first whatever the machine's load.
-void HoldPageForTests(DWORD pageNumber)
-{
-    static const long held = [] {
-        const char* s = getenv("QUORIN_TEST_HOLD_PAGE");
-        return s ? strtol(s, nullptr, 10) : 0L;
-    }();
-    if (held > 0 && (DWORD)held == pageNumber)
-        sleep(1);
-}
-} // namespace
 
 void* ImageProcThread(void* param)
 {
@@ -73,7 +66,7 @@ void RunPageWorker(JobInfo* lpJob)
     // its turn comes, so that the pages before it still go out.
     if (PageIsOneBit(lpJob) && !JobAbandoned())
         lpJob->lpRecord = BuildPageRecord(lpJob, &lpJob->recordLen);
-    HoldPageForTests(lpJob->PageIndex + 1);
+    TestHoldPage(lpJob->PageIndex + 1);
     // Logged first: once the slot is handed over, the job may end before
     // this thread runs again.
     DbgMsg("ImageProcThread::exit image process thread page %d", (int)lpJob->PageIndex);

@@ -5,6 +5,9 @@
 #include "raster_reader.h"
 
 namespace {
+// The engine cannot print the outer 12 points of a sheet.
+const double kMarginPt = 12.0;
+
 // A dimension is short when the raster misses more than one point of it:
 // PageSize is rounded to whole points and raster steps round pixels their
 // own way, so smaller differences are the same sheet.
@@ -52,8 +55,10 @@ PagePlacement PlacePageOnSheet(const cups_page_header2_t* h)
         return p;
     double box[4];
     if (!ImagingBox(h, box)) {
-        DbgMsg("PlacePageOnSheet::no imaging box, raster kept at the top left");
-        return p;
+        // Nothing says where the raster goes: where the printable area starts.
+        DbgMsg("PlacePageOnSheet::no imaging box, raster placed at the top left of the printable area");
+        box[0] = kMarginPt;
+        box[3] = (double)h->PageSize[1] - kMarginPt;
     }
     DWORD sheetW = SheetPixels(h->PageSize[0], xdpi), sheetH = SheetPixels(h->PageSize[1], ydpi);
     if (sheetW > MAX_PAGE_WIDTH || sheetH > MAX_PAGE_HEIGHT) {

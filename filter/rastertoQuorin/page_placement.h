@@ -16,7 +16,8 @@ struct PagePlacement {
 
 // A raster no more than a point short of its PageSize at its resolution is
 // the whole sheet and keeps its own size at 0, 0. A shorter one goes on a
-// sheet-sized bitmap at its imaging bounding box, kept inside the sheet.
+// sheet-sized bitmap at its imaging bounding box, kept inside the sheet, or
+// without a usable box at the top left of the printable area.
 PagePlacement PlacePageOnSheet(const cups_page_header2_t* h);
 
 #endif

@@ -21,6 +21,7 @@ const short MediaType[MEDIA_TYPE_COUNT] = {
 };
 
 namespace {
+thread_local BOOL tInCoder = FALSE;
 
 void FillBitCountTable(BYTE* table)
 {
@@ -42,13 +43,20 @@ BYTE* CompressInto(JobInfo* lpJob, BYTE* bitmap, size_t room, long* compressSize
         return nullptr;
     long TotalOutLen = 0;
     long OutJBGDataTimes = 0;
+    tInCoder = TRUE;
     *compressSize = Tarsel_JBIGCompression(lpJob->page_width, lpJob->page_height, bitmap,
                                            outbuf + PAGE_RECORD_PREFIX, room, &TotalOutLen, &OutJBGDataTimes);
+    tInCoder = FALSE;
     *needed = TotalOutLen;
     return outbuf;
 }
 
 } // namespace
+
+BOOL InJbigCoder(void)
+{
+    return tInCoder;
+}
 
 BYTE PaperTypeFor(unsigned widthPt, unsigned heightPt)
 {

@@ -132,6 +132,10 @@ long Prnt_CountBlackDots(unsigned char* inbuf, DWORD ByteNo);
 // A fresh 256-entry table of bit counts (caller frees); NULL without memory.
 BYTE* Prnt_CreateBkDotsTbl(void);
 
+// TRUE on a thread while it runs the JBIG coder (which aborts when it finds
+// no memory). Async-signal-safe.
+BOOL InJbigCoder(void);
+
 // Compresses the slot's one-bit page and returns the whole page record
 // (malloc'd, caller frees) with its length in *recordLen; NULL when memory
 // for it could not be had or the slot holds no usable page.

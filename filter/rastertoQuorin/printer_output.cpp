@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 #include "job_status.h"
 
@@ -36,22 +37,19 @@ BOOL WritePrinterData(const void* data, size_t len)
 {
     if (JobFailure() == JOB_FAILURE_OUTPUT)
         return FALSE;
-    if (len == 0)
-        return TRUE;
-    if (fwrite(data, 1, len, stdout) != len) {
-        NoteFailure("Write");
-        return FALSE;
-    }
-    return TRUE;
-}
-
-BOOL FlushPrinterData(void)
-{
-    if (JobFailure() == JOB_FAILURE_OUTPUT)
-        return FALSE;
-    if (fflush(stdout) != 0) {
-        NoteFailure("Flush");
-        return FALSE;
+    // Unbuffered, and whole even when a cancel interrupts a write into a
+    // full pipe: the printer must never get half a record.
+    const char* p = static_cast<const char*>(data);
+    while (len > 0) {
+        ssize_t w = write(STDOUT_FILENO, p, len);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            NoteFailure("Write");
+            return FALSE;
+        }
+        p += w;
+        len -= (size_t)w;
     }
     return TRUE;
 }
@@ -61,8 +59,8 @@ BOOL WritePageRecord(const void* record, size_t len, DWORD pageNumber, DWORD cop
     if (copies)
         fprintf(stderr, "INFO: Printing page %u\n", (unsigned)pageNumber);
     gPageInFlight.store(pageNumber, std::memory_order_release);
-    // The record must be on its way before the scheduler counts it.
-    BOOL ok = WritePrinterData(record, len) && FlushPrinterData();
+    // The record is on its way (nothing is buffered) before the scheduler counts it.
+    BOOL ok = WritePrinterData(record, len);
     gPageInFlight.store(0, std::memory_order_release);
     if (!ok)
         return FALSE;

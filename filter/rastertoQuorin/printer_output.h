@@ -17,6 +17,4 @@ BOOL WritePrinterData(const void* data, size_t len);
 // A blank back side (copies 0) is sent without either line.
 BOOL WritePageRecord(const void* record, size_t len, DWORD pageNumber, DWORD copies);
 
-BOOL FlushPrinterData(void);
-
 #endif

@@ -2,11 +2,33 @@
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <unistd.h>
 
 #include "job_status.h"
 
 namespace {
+// Waits for input or for the job to stop, whichever comes first: neither a
+// cancel nor a failure on another thread may wait for a stalled upstream
+// filter. A stop reads as an interrupted read.
+ssize_t ReadUnlessStopped(int fd, unsigned char* buffer, size_t length)
+{
+    struct pollfd p[2] = {{fd, POLLIN, 0}, {JobStopFd(), POLLIN, 0}};
+    for (;;) {
+        int ready = poll(p, p[1].fd >= 0 ? 2 : 1, -1);
+        if ((ready > 0 && (p[1].revents & POLLIN)) || (ready < 0 && errno == EINTR && JobCanceled())) {
+            errno = EINTR;
+            return -1;
+        }
+        if (ready < 0 && errno == EINTR)
+            continue;
+        ssize_t n = read(fd, buffer, length);
+        if (n < 0 && errno == EINTR && !JobCanceled())
+            continue;
+        return n;
+    }
+}
+
 ssize_t ReadInput(void* ctx, unsigned char* buffer, size_t length)
 {
     RasterInput* in = static_cast<RasterInput*>(ctx);
@@ -17,11 +39,7 @@ ssize_t ReadInput(void* ctx, unsigned char* buffer, size_t length)
         memcpy(buffer, in->data + in->pos, (size_t)n);
         in->pos += (size_t)n;
     } else {
-        // A cancel interrupts the read, so that a stalled upstream filter
-        // cannot keep the job waiting.
-        do
-            n = read(in->fd, buffer, length);
-        while (n < 0 && errno == EINTR && !JobCanceled());
+        n = ReadUnlessStopped(in->fd, buffer, length);
     }
     if (in->watching && in->calls++ == 0) {
         in->firstAsked = length;

@@ -32,6 +32,7 @@ BYTE RgbToGray(const BYTE* p)
 {
     return (BYTE)((vl_rRate * p[0] + vl_gRate * p[1] + vl_bRate * p[2] + 1) / vl_rgbTotal);
 }
+} // namespace
 
 // Printed pages are mostly white paper: eight white pixels are recognised
 // with three word compares instead of eight weighted sums.
@@ -57,7 +58,7 @@ void ConvertRgbLine3Plain(const BYTE* src, BYTE* dst, DWORD width)
 // blues, weighted with multiply-adds, and the sum (at most 25501) divided by
 // 100 exactly as (sum * 5243) >> 19. Photo pages have no white runs to skip,
 // and the weighted sum one pixel at a time costs as much as libcups's read.
-__attribute__((target("ssse3"))) void ConvertRgbLine3Ssse3(const BYTE* src, BYTE* dst, DWORD width)
+__attribute__((target("ssse3"))) void ConvertRgbLine3Vector(const BYTE* src, BYTE* dst, DWORD width)
 {
     const __m128i redGreen = _mm_setr_epi8(0, 1, 3, 4, 6, 7, 9, 10, -1, -1, -1, -1, -1, -1, -1, -1);
     const __m128i blue = _mm_setr_epi8(2, -1, 5, -1, 8, -1, 11, -1, -1, -1, -1, -1, -1, -1, -1, -1);
@@ -79,14 +80,30 @@ __attribute__((target("ssse3"))) void ConvertRgbLine3Ssse3(const BYTE* src, BYTE
     for (; x < width; ++x)
         dst[x] = RgbToGray(src + x * 3);
 }
+#else
+void ConvertRgbLine3Vector(const BYTE* src, BYTE* dst, DWORD width)
+{
+    ConvertRgbLine3Plain(src, dst, width);
+}
 #endif
+
+bool VectorRgbLineAvailable(void)
+{
+#if defined(__x86_64__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    return ssse3;
+#else
+    return false;
+#endif
+}
+
+namespace {
 
 void ConvertRgbLine3(const BYTE* src, BYTE* dst, DWORD width)
 {
 #if defined(__x86_64__)
-    static const bool ssse3 = __builtin_cpu_supports("ssse3");
-    if (ssse3) {
-        ConvertRgbLine3Ssse3(src, dst, width);
+    if (VectorRgbLineAvailable()) {
+        ConvertRgbLine3Vector(src, dst, width);
         return;
     }
 #endif
@@ -186,6 +203,8 @@ BOOL GetCUPSPageData(JobInfo* lpJob, PageReadError* error)
     lpJob->page_width = page_width;
     lpJob->page_height = page_height;
     lpJob->linebyteLeft = page_width - h->cupsWidth;
+    lpJob->rasterLeft = at.left;
+    lpJob->rasterTop = at.top;
 
     DWORD linebyte = GetBMPBytesPerLine(8, (LONG)page_width);
     lpJob->linebyte = linebyte;

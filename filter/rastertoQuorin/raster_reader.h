@@ -26,6 +26,13 @@ struct PageReadError {
 // cupsBytesPerLine bytes. On FALSE, *error (when given) says why.
 BOOL GetCUPSPageData(JobInfo* lpJob, PageReadError* error = nullptr);
 
+// 24-bit RGB lines to gray, 30/53/17 with the sum rounded as (sum + 1) /
+// 100; each reads exactly 3 x width bytes. The vector one, on x86-64 with
+// SSSE3 only, is what the reader runs where it can.
+void ConvertRgbLine3Plain(const BYTE* src, BYTE* dst, DWORD width);
+void ConvertRgbLine3Vector(const BYTE* src, BYTE* dst, DWORD width);
+bool VectorRgbLineAvailable(void);
+
 // Page bitmaps are larger than malloc's largest mmap threshold, so each one
 // would be mapped fresh and page-faulted in again; keep them in the heap.
 void KeepPageBuffersInHeap(void);

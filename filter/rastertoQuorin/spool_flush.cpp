@@ -94,11 +94,12 @@ BOOL PJL_FlushPage(DWORD* finishpage, const SpoolSheets* sheets, DWORD copies)
     return ok;
 }
 
-BOOL ReplaySpooledCopies(DWORD nCopies, const SpoolSheets* sheets)
+BOOL ReplaySpooledCopies(DWORD nCopies, BOOL bDriverDoCollate, const SpoolSheets* sheets)
 {
     DWORD pages = SpoolPageCount();
     DWORD nPageOffset = sheets->bPairs ? 2 : 1;
     DbgMsg("main::Print Out Spool Data, Total Pages = %d", (int)pages);
+    DbgMsg("main::bDriverDoCollate = %d", (int)bDriverDoCollate);
     DbgMsg("main::bDuplex = %d", (int)sheets->bPairs);
     DbgMsg("main::nPageOffset = %d", (int)nPageOffset);
     DbgMsg("main::nCopies = %d", (int)nCopies);

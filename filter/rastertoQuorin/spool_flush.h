@@ -33,6 +33,6 @@ BOOL PJL_FlushPage(DWORD* finishpage, const SpoolSheets* sheets, DWORD copies);
 
 // Sends further copies of everything spooled, in the order of the first
 // copy, until nCopies copies have been made. FALSE for a failure.
-BOOL ReplaySpooledCopies(DWORD nCopies, const SpoolSheets* sheets);
+BOOL ReplaySpooledCopies(DWORD nCopies, BOOL bDriverDoCollate, const SpoolSheets* sheets);
 
 #endif

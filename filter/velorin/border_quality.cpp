@@ -157,6 +157,25 @@ void LineartLine(const BYTE* gray, BYTE limit, DWORD linebytes, BYTE* __restrict
 }
 } // namespace
 
+namespace {
+// The 3 x 3 kernel's weights and divisor as the trace has always shown them.
+int KernelDivisor(const int* filterArray)
+{
+    int64_t sum = 0;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            int m = filterArray[3 * i + j];
+            DbgMsg("ApplyFilter3x3::Matrix[i][j] = %d", m);
+            DbgMsg("ApplyFilter3x3::filterArray = %d", m);
+            sum += m;
+        }
+    }
+    const int MatrixCount = (int)std::min<int64_t>(std::max<int64_t>(sum, 1), 0x7FFFFFFF);
+    DbgMsg("ApplyFilter3x3::MatrixCount = %d", MatrixCount);
+    return MatrixCount;
+}
+} // namespace
+
 WORD FilterPage3x3(const PageView* page, WORD bits, const int* filterArray, short filterArrayWidth)
 {
     DWORD tick = GetTickCount();
@@ -171,18 +190,7 @@ WORD FilterPage3x3(const PageView* page, WORD bits, const int* filterArray, shor
         DbgMsg("ApplyFilter3x3::Argument Incorrect");
         return 0;
     }
-
-    int64_t sum = 0;
-    for (int i = 0; i < filterArrayWidth; ++i) {
-        for (int j = 0; j < filterArrayWidth; ++j) {
-            int m = filterArray[3 * i + j];
-            DbgMsg("ApplyFilter3x3::Matrix[i][j] = %d", m);
-            DbgMsg("ApplyFilter3x3::filterArray = %d", filterArray[i * filterArrayWidth + j]);
-            sum += m;
-        }
-    }
-    const int MatrixCount = (int)std::min<int64_t>(std::max<int64_t>(sum, 1), 0x7FFFFFFF);
-    DbgMsg("ApplyFilter3x3::MatrixCount = %d", MatrixCount);
+    const int MatrixCount = KernelDivisor(filterArray);
 
     const int KeepMatrixLines = (filterArrayWidth / 2) * 2;
     const int HelfKeepMatrixLines = KeepMatrixLines / 2;
@@ -293,9 +301,14 @@ BOOL BorderQualityPage(PageView* page, LONG nDensity, BOOL tonerSave)
         memset(line + copied, 255, width - copied);
     };
 
+    // The filter and the line-art run line by line inside the one pass
+    // below; their parameters are traced where their page passes used to be.
     DbgMsg("DoBorderQuality::Apply Filter");
-    const Kernel kernel = MakeKernel(FilterArray, 1);
+    DbgMsg("ApplyFilter3x3 In, width = %d, height = %d, lines = %d, bits = %d, ArrayWidth = %d", (int)width,
+           (int)height, (int)height, kFilterBits, 3);
+    const Kernel kernel = MakeKernel(FilterArray, KernelDivisor(FilterArray));
     DbgMsg("DoBorderQuality::Convert to Lineart");
+    DbgMsg("GrayToLineart In, threshold = %d", kLineartThreshold);
     HalftoneScreen hs;
     if (HalftoneBegin(page, nDensity, tonerSave, &hs)) {
         DbgMsg("DoBorderQuality::Merge Halftone and Filter");

@@ -102,6 +102,9 @@ int OpenLogFile(int dir, off_t* size)
     else if (!TrustedOwner(st.st_uid, false))
         RefuseFileLog("%s is owned by uid %u, not by uid %u", VL_LOG_FILE, (unsigned)st.st_uid,
                       (unsigned)geteuid());
+    // Job titles, user names and options are in it.
+    else if (st.st_mode & (S_IRWXG | S_IRWXO))
+        RefuseFileLog("%s is open to group or others (mode %04o)", VL_LOG_FILE, (unsigned)(st.st_mode & 07777));
     else {
         *size = st.st_size;
         return fd;

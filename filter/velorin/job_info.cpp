@@ -23,6 +23,8 @@ void InitJobSlot(JobInfo* job, DWORD index)
     job->linebyte = 0;
     job->pagesize = 0;
     job->linebyteLeft = 0;
+    job->rasterLeft = 0;
+    job->rasterTop = 0;
     job->finish.store(SLOT_FREE, std::memory_order_release);
     job->PageThreadId = 0;
     job->lpRecord = nullptr;

@@ -32,6 +32,7 @@ struct JobInfo {
     DWORD linebyte;               // bytes a line: page_width while gray, the one-bit line once screened
     DWORD pagesize;               // bytes allocated for lpbuf: gray linebyte x page_height
     DWORD linebyteLeft;           // white padding pixels at the right end of a line: page_width - cupsWidth
+    DWORD rasterLeft, rasterTop;  // where the raster's cupsWidth x cupsHeight pixels lie on the bitmap
     std::atomic<DWORD> finish;    // SLOT_FREE, SLOT_TAKEN or SLOT_PROCESSED
     pthread_t PageThreadId;       // the page's worker thread; 0 before one is started
     BYTE* lpRecord;               // the page record its worker coded; NULL before, or when it could not be

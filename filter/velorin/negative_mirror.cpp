@@ -1,6 +1,8 @@
 // In-place inversion and left-right mirroring of a one-bit page.
 #include "negative_mirror.h"
 
+#include <cstring>
+
 #include "job_info.h"
 
 namespace {
@@ -22,6 +24,29 @@ void InvertPage(const PageView* page, BOOL firstHalf)
 {
     if (page->bits)
         InvertBytes(page->bits, InvertedBytes(page, firstHalf));
+}
+
+void ClearOutsideArea(const PageView* page, DWORD left, DWORD top, DWORD w, DWORD h)
+{
+    if (!page->bits)
+        return;
+    const DWORD bits = page->stride * 8;
+    const DWORD right = left + w < bits ? left + w : bits; // first pixel past the area
+    for (DWORD y = 0; y < page->height; ++y) {
+        BYTE* line = page->bits + (size_t)y * page->stride;
+        if (y < top || y - top >= h || left >= right) {
+            memset(line, 0, page->stride);
+            continue;
+        }
+        // Whole bytes outside, then the bits of the bytes the edges cut.
+        memset(line, 0, left / 8);
+        if (left % 8)
+            line[left / 8] &= (BYTE)(0xFF >> (left % 8));
+        DWORD tail = (right + 7) / 8;
+        if (right % 8)
+            line[right / 8] &= (BYTE)(0xFF << (8 - right % 8));
+        memset(line + tail, 0, page->stride - tail);
+    }
 }
 
 void MirrorPage(const PageView* page)

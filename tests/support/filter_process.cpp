@@ -40,6 +40,19 @@ std::string FilterPath()
     return QUORIN_FILTER_PATH;
 }
 
+std::string SeamFilterPath()
+{
+    return QUORIN_SEAM_FILTER_PATH;
+}
+
+std::string FilterFor(const std::vector<std::string>& env)
+{
+    for (const std::string& e : env)
+        if (e.rfind("QUORIN_TEST_", 0) == 0)
+            return SeamFilterPath();
+    return FilterPath();
+}
+
 std::string DecoderPath()
 {
     return QUORIN_DECODER_PATH;
@@ -107,12 +120,12 @@ std::vector<std::string> FilterArgs(const std::string& copies, const std::string
 ProcessResult RunFilterOnFile(const std::string& rasterPath, const std::string& options,
                               const std::vector<std::string>& env, const std::string& title)
 {
-    return RunProgram(FilterPath(), FilterArgs("1", options, rasterPath, title), env);
+    return RunProgram(FilterFor(env), FilterArgs("1", options, rasterPath, title), env);
 }
 
 Spawned StartProgram(const std::string& program, const std::vector<std::string>& argv,
                      const std::vector<std::string>& env, const std::string& dir, bool stdinPipe,
-                     bool brokenStdout)
+                     bool brokenStdout, bool heldStdout)
 {
     Spawned s;
     static int serial = 0;
@@ -122,7 +135,7 @@ Spawned StartProgram(const std::string& program, const std::vector<std::string>&
     int in[2] = {-1, -1}, out[2] = {-1, -1};
     if (stdinPipe && pipe2(in, O_CLOEXEC) != 0)
         return s;
-    if (brokenStdout && pipe2(out, O_CLOEXEC) != 0)
+    if ((brokenStdout || heldStdout) && pipe2(out, O_CLOEXEC) != 0)
         return s;
     pid_t parent = getpid();
     s.pid = fork();
@@ -132,7 +145,7 @@ Spawned StartProgram(const std::string& program, const std::vector<std::string>&
         if (getppid() != parent)
             _exit(126);
         int i = stdinPipe ? in[0] : open("/dev/null", O_RDONLY);
-        int o = brokenStdout ? out[1] : open(s.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int o = brokenStdout || heldStdout ? out[1] : open(s.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int e = open(s.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (i < 0 || o < 0 || e < 0)
             _exit(126);
@@ -145,10 +158,12 @@ Spawned StartProgram(const std::string& program, const std::vector<std::string>&
         close(in[0]);
         s.stdinWrite = in[1];
     }
-    if (brokenStdout) {
+    if (brokenStdout)
         close(out[0]);
+    if (brokenStdout || heldStdout)
         close(out[1]);
-    }
+    if (heldStdout)
+        s.stdoutRead = out[0];
     return s;
 }
 
@@ -159,11 +174,20 @@ ProcessResult WaitProgram(Spawned& s)
         s.stdinWrite = -1;
     }
     ProcessResult r;
+    if (s.stdoutRead >= 0) {
+        char buf[65536];
+        ssize_t n;
+        while ((n = read(s.stdoutRead, buf, sizeof buf)) > 0)
+            r.out.append(buf, (size_t)n);
+        close(s.stdoutRead);
+        s.stdoutRead = -1;
+    }
     int st = s.waitStatus;
     if (st < 0)
         waitpid(s.pid, &st, 0);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    r.out = ReadFile(s.outPath);
+    if (r.out.empty())
+        r.out = ReadFile(s.outPath);
     r.err = ReadFile(s.errPath);
     return r;
 }
@@ -176,6 +200,27 @@ bool EndsWithin(Spawned& s, int seconds)
             s.waitStatus = st;
             return true;
         }
+        usleep(50 * 1000);
+    }
+    return false;
+}
+
+bool WaitForSyscall(pid_t pid, long nr, long fd, int seconds)
+{
+    const std::string path = "/proc/" + std::to_string(pid) + "/syscall";
+    int seen = 0; // two looks in a row: blocked, not passing through
+    for (int i = 0; i < seconds * 20; ++i) {
+        long callNr = -2;
+        unsigned long arg = 0;
+        FILE* f = fopen(path.c_str(), "re");
+        if (f) {
+            if (fscanf(f, "%ld %lx", &callNr, &arg) < 1)
+                callNr = -2;
+            fclose(f);
+        }
+        seen = callNr == nr && (fd < 0 || (long)arg == fd) ? seen + 1 : 0;
+        if (seen == 2)
+            return true;
         usleep(50 * 1000);
     }
     return false;

@@ -15,6 +15,10 @@ struct ProcessResult {
 };
 
 std::string FilterPath();
+// The tests' build of the filter, the only one that reads QUORIN_TEST_*.
+std::string SeamFilterPath();
+// The filter a run with these environment changes needs.
+std::string FilterFor(const std::vector<std::string>& env);
 std::string DecoderPath();
 
 // True when the program is on PATH.
@@ -36,20 +40,26 @@ ProcessResult RunFilterOnFile(const std::string& rasterPath, const std::string& 
 
 // A program run in the background, ended with the test process: standard
 // output and error go to files in dir (or standard output to a pipe nobody
-// reads, to play a vanished backend; or standard input from a pipe the test
-// writes).
+// reads, to play a vanished backend, or to a pipe the test reads only in
+// WaitProgram, to play a slow one; standard input may come from a pipe the
+// test writes).
 struct Spawned {
     pid_t pid = -1;
     std::string outPath, errPath;
     int stdinWrite = -1;
+    int stdoutRead = -1;
     int waitStatus = -1; // set once the program has been reaped
 };
 Spawned StartProgram(const std::string& program, const std::vector<std::string>& argv,
                      const std::vector<std::string>& env, const std::string& dir, bool stdinPipe = false,
-                     bool brokenStdout = false);
+                     bool brokenStdout = false, bool heldStdout = false);
 ProcessResult WaitProgram(Spawned& s);
 // Whether the program ends within the time, its stdin pipe still open.
 bool EndsWithin(Spawned& s, int seconds);
+
+// Whether the program's main thread sits in system call `nr` with `fd` as
+// its first argument (-1: any) within the time: it is blocked there.
+bool WaitForSyscall(pid_t pid, long nr, long fd, int seconds);
 
 // Ends a background program: SIGTERM, and SIGKILL when it is not gone
 // within five seconds. Does nothing for pid <= 0.
