@@ -12,6 +12,7 @@
 #include "filter_process.h"
 #include "halftone.h"
 #include "jbig_adapter.h"
+#include "t82_encoder.h"
 
 extern "C" {
 #include <jbig.h>
@@ -320,4 +321,19 @@ TEST(JbigAdapter, BuiltInCoderGivesJbigKitsBytes)
         EXPECT_EQ(calls, kitCalls) << c.what;
         EXPECT_EQ(DecodeWithJbigKit(c.page, ours), Masked(c.page)) << c.what;
     }
+
+    // Line by line, as a page made in bands comes: the lines never given are white.
+    Bitmap whole = TextBitmap(2496, 512);
+    std::fill(whole.bits.begin() + (long)whole.bits.size() / 2, whole.bits.end(), 0);
+    Bytes out(whole.bits.size());
+    JbigSink sink;
+    JbigSinkInit(&sink, out.data(), out.size());
+    T82Encoder e;
+    ASSERT_TRUE(T82EncoderStart(&e, whole.width, whole.height, &sink));
+    for (unsigned long y = 0; y < whole.height / 2; ++y)
+        T82EncodeLine(&e, whole.bits.data() + y * whole.width / 8);
+    T82EncoderFinish(&e);
+    T82EncoderFree(&e);
+    out.resize(sink.length);
+    EXPECT_EQ(out, Compress(whole, nullptr, JBIG_CODER_JBIGKIT));
 }

@@ -17,8 +17,9 @@
 // Returns the data length (also left in *TotalOutLen), or -1 when the data
 // did not fit: nothing is written past outbuf + outbufSize, and *TotalOutLen
 // then holds the room the data needs, so a second call with a buffer of
-// max(*TotalOutLen, JBIG_BIH_SIZE) bytes succeeds. Threads may compress at
-// the same time: each has a sink of its own. The coder is JbigDefaultCoder().
+// max(*TotalOutLen, JBIG_BIH_SIZE) bytes succeeds (-1 with *TotalOutLen 0:
+// the built-in coder had no memory). Threads may compress at the same time:
+// each has a sink of its own. The coder is JbigDefaultCoder().
 long Tarsel_JBIGCompression(unsigned long width, unsigned long height, unsigned char* inbuf,
                             unsigned char* outbuf, unsigned long outbufSize, long* TotalOutLen,
                             long* OutJBGDataTimes);
