@@ -12,8 +12,8 @@
 TEST(PagePipeline, EveryPageIsWrittenWithOneSlot)
 {
     cups_page_header2_t h = MakePageHeader(128, 96);
-    // Room for one page of 24,576 bytes reckoned, not for two.
-    ProcessResult r = RunFilterOnPages("oneslot", NumberedPages(h, 4), {"QUORIN_TEST_FREE_MEMORY=40000"});
+    // Room for one page of 52,224 bytes reckoned, not for two.
+    ProcessResult r = RunFilterOnPages("oneslot", NumberedPages(h, 4), {"QUORIN_TEST_FREE_MEMORY=100000"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("DEBUG: gMAX_THREAD = 1 ---------->"), std::string::npos);
     EXPECT_NE(r.err.find("main::wait buffer index 0!"), std::string::npos) << "later pages never waited";
@@ -55,7 +55,8 @@ TEST(PagePipeline, LyingAndHugeHeadersAreRefusedBeforeAllocation)
     for (const Case& c : {Case{"lying", lying, "raster header of page 1 is damaged", {}},
                           Case{"huge", huge, "Page 1 cannot be printed (page too large", {}},
                           Case{"cmyk", cmyk, "Page 1 cannot be printed (unsupported raster layout", {}},
-                          Case{"largest", largest, "Page 1 needs about 4090 MB of memory, more than the 476 MB",
+                          Case{"largest", largest, "Page 1 needs about 512 MB of memory (its one-bit page, room for its coded data and the gray "
+                               "bands), more than the 476 MB",
                                {"QUORIN_TEST_FREE_MEMORY=500000000"}}}) {
         TestPage p;
         p.header = c.header;

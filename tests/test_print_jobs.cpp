@@ -65,9 +65,9 @@ TEST(PrintJobs, SlowFirstPageStillComesFirst)
 
 TEST(PrintJobs, OneSlotRingStillPrintsEveryPage)
 {
-    // Room for one page of 163,840 bytes reckoned, not for two.
+    // Room for one page of 348,160 bytes reckoned, not for two.
     ProcessResult r = RunFilterOnPages("oneslot", NumberedPages(MakePageHeader(256, 320), 5),
-                                       {"QUORIN_TEST_FREE_MEMORY=300000"});
+                                       {"QUORIN_TEST_FREE_MEMORY=700000"});
     ASSERT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("DEBUG: gMAX_THREAD = 1 ---------->"), std::string::npos);
     EXPECT_EQ(BarsOfEachPage(DecodeJob(r.out), 256), (std::vector<int>{1, 2, 3, 4, 5}));
@@ -224,8 +224,8 @@ TEST(PrintJobs, SlotsAreCountedForTheSheetTheRasterIsPlacedOn)
     h.PageSize[1] = 842;
     const unsigned box[4] = {100, 500, 244, 644};
     std::copy(box, box + 4, h.ImagingBoundingBox);
-    // Room for two sheets of 4960 x 7040 (69,836,800 bytes each), for thirty of the raster.
-    ProcessResult r = RunFilterOnPages("placedslots", {MakeNumberedPage(h, 1)}, {"QUORIN_TEST_FREE_MEMORY=290000000"});
+    // Room for two sheets of 4960 x 7040 (9,778,176 bytes each), for thirty of the raster.
+    ProcessResult r = RunFilterOnPages("placedslots", {MakeNumberedPage(h, 1)}, {"QUORIN_TEST_FREE_MEMORY=40000000"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("DEBUG: gMAX_THREAD = 2 ---------->"), std::string::npos);
     DecodedJob job = DecodeJob(r.out);

@@ -22,6 +22,30 @@ struct PageReadError {
     const char* reason; // a phrase for the user's message
 };
 
+// Checks the slot's header and sets its page geometry: the sheet-sized
+// gray page (page_width, page_height, linebyte, pagesize) and where the
+// raster lies on it. FALSE (PAGE_READ_REFUSED) for a header it cannot take.
+BOOL SetPageGeometry(JobInfo* lpJob, PageReadError* error);
+
+// The lines of a slot's sheet as gray, top to bottom, read from its raster
+// stream as they are asked for: no whole gray page is ever held.
+struct PageLineReader {
+    cups_raster_t* ras;
+    const cups_page_header2_t* header;
+    DWORD width, height; // the sheet's page_width and page_height
+    DWORD left, top;     // where the raster lies on it
+    DWORD next;          // the next sheet line
+    BYTE* line;          // one raster line
+};
+
+// After SetPageGeometry: FALSE (PAGE_READ_NO_MEMORY) without a line buffer.
+BOOL OpenPageLines(const JobInfo* lpJob, PageLineReader* r, PageReadError* error);
+// The next `lines` sheet lines (fewer at the page's end) into lines of
+// page_width bytes, `stride` apart. FALSE when the stream ended or the job
+// stopped; *error says which.
+BOOL ReadPageLines(PageLineReader* r, BYTE* out, DWORD stride, DWORD lines, PageReadError* error);
+void ClosePageLines(PageLineReader* r);
+
 // Fills the slot from its raster stream; consumes exactly cupsHeight lines of
 // cupsBytesPerLine bytes. On FALSE, *error (when given) says why.
 BOOL GetCUPSPageData(JobInfo* lpJob, PageReadError* error = nullptr);
