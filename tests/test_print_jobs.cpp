@@ -101,6 +101,37 @@ TEST(PrintJobs, EveryDepthPrintsTheRectangleRightWayUp)
     EXPECT_EQ(job.pages.back().info.blackDots, 0u);
 }
 
+// The job's print mode decides whether edges are reinforced, not the depth:
+// RGB text pages are, RGB pages flagged as photos (cupsInteger[3]) and 8-bit
+// gray pages are only screened, alike.
+TEST(PrintJobs, PhotoFlagAndGrayPagesAreScreenedWithoutEdges)
+{
+    struct Mode {
+        unsigned bits;
+        cups_cspace_t space;
+        unsigned photo;
+        bool edged;
+    } modes[] = {{24, CUPS_CSPACE_RGB, 0, true}, {24, CUPS_CSPACE_RGB, 1, false}, {8, CUPS_CSPACE_SW, 0, false}};
+    std::vector<TestPage> pages;
+    for (const Mode& m : modes) {
+        TestPage p = MakeWhitePage(MakePageHeader(200, 90, m.bits, m.space));
+        p.header.cupsInteger[3] = m.photo;
+        FillRect(&p, 40, 20, 72, 30, 200); // light gray: its edge is the dark side
+        pages.push_back(p);
+    }
+    ProcessResult r = RunFilterOnPages("photoflag", pages);
+    ASSERT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
+    DecodedJob job = DecodeJob(r.out);
+    ASSERT_EQ(job.pages.size(), 3u);
+    for (size_t i = 0; i < std::size(modes); ++i) {
+        unsigned edge = 0;
+        for (unsigned y = 21; y < 49; ++y)
+            edge += job.pages[i].Black(40, y);
+        EXPECT_EQ(edge == 28, modes[i].edged) << i << ": " << edge << " of 28 black";
+    }
+    EXPECT_TRUE(job.pages[1].bits == job.pages[2].bits) << "the flagged RGB page is screened as gray";
+}
+
 // A negative inverts the raster's own pixels only: the padding of a raster
 // as wide as its sheet, and the margins around one placed on a larger
 // sheet, stay white. Mirroring flips the whole line.

@@ -345,5 +345,6 @@ void DisplayPageInfo(cups_page_header2_t* h)
     DbgMsg("TraySwitch = %d", (int)HeaderValue(h->TraySwitch));
     DbgMsg("Tumble = %d (Duplex)", (int)HeaderValue(h->Tumble));
     DbgMsg("cupsInteger[2] = %d (Mirror)", (int)h->cupsInteger[2]);
+    DbgMsg("cupsInteger[3] = %d (Photo)", (int)h->cupsInteger[3]);
     DbgMsg("DisplayPageInfo Out");
 }

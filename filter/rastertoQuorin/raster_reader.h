@@ -64,10 +64,13 @@ void KeepPageBuffersInHeap(void);
 // Dumps the job-relevant fields of a page header into the debug log.
 void DisplayPageInfo(cups_page_header2_t* inheader);
 
-// Layouts that arrive with 1 = light after the halftone and need inverting.
+// The job's print mode decides, not the raster's depth: text and graphics
+// come as 24-bit RGB and get their edges reinforced; photographs come as RGB
+// with cupsInteger[3] set (the printer description's Photo mode), or as
+// 8-bit gray from older queues and other clients, and are only screened.
 inline bool PageNeedsBorderQuality(const cups_page_header2_t* h)
 {
-    return h->cupsBitsPerPixel == 24;
+    return h->cupsBitsPerPixel == 24 && h->cupsInteger[3] == 0;
 }
 
 #endif
