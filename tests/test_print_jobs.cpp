@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
+#include <random>
+#include <unistd.h>
 
 #include "decoded_job.h"
 #include "files.h"
 #include "jbig_adapter.h"
 #include "page_bits.h"
 #include "printer_stream.h"
+#include "raster_reader.h"
 #include "raster_job.h"
 #include "text_lines.h"
 
@@ -130,6 +134,48 @@ TEST(PrintJobs, PhotoFlagAndGrayPagesAreScreenedWithoutEdges)
         EXPECT_EQ(edge == 28, modes[i].edged) << i << ": " << edge << " of 28 black";
     }
     EXPECT_TRUE(job.pages[1].bits == job.pages[2].bits) << "the flagged RGB page is screened as gray";
+}
+
+// Pages many bands high come out bit for bit as the page steps make them
+// from the whole gray page: the edge filter and the screen meet no seam
+// where one band ends and the next begins.
+TEST(PrintJobs, PagesReadInBandsPrintAsTheWholePageSteps)
+{
+    // 4096 pixels wide: 64 lines a band, so 300 lines are five bands.
+    std::mt19937 random(7);
+    std::vector<TestPage> pages;
+    for (unsigned photo : {0u, 1u}) {
+        TestPage p = MakeNumberedPage(MakePageHeader(4096, 300), 3);
+        p.header.cupsInteger[3] = photo;
+        FillRect(&p, 1000, 50, 2000, 200, 170);
+        for (unsigned i = 0; i < 20000; ++i)
+            p.pixels[random() % p.pixels.size()] = (uint8_t)random();
+        pages.push_back(p);
+    }
+    std::string raster = WriteRasterJob(MakeTempDir("bands"), pages);
+    ProcessResult r = RunFilterOnFile(raster);
+    ASSERT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
+    DecodedJob job = DecodeJob(r.out);
+    ASSERT_EQ(job.pages.size(), pages.size());
+    int fd = open(raster.c_str(), O_RDONLY);
+    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+    static JobInfo slot;
+    for (size_t i = 0; i < pages.size(); ++i) {
+        InitJobSlot(&slot, (DWORD)i);
+        ASSERT_TRUE(cupsRasterReadHeader2(ras, &slot.inheader));
+        slot.inras = ras;
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(GetCUPSPageData(&slot));
+        BOOL screened = PageNeedsBorderQuality(&slot.inheader) ? DoBorderQuality(&slot) : ApplyHalftone(&slot);
+        DoNegative(&slot, 0);
+        testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(screened);
+        BYTE* bits = slot.lpbuf.exchange(nullptr);
+        EXPECT_TRUE(job.pages[i].bits == std::vector<uint8_t>(bits, bits + slot.linebyte * slot.page_height)) << i;
+        free(bits);
+    }
+    cupsRasterClose(ras);
+    close(fd);
 }
 
 // A negative inverts the raster's own pixels only: the padding of a raster
