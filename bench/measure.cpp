@@ -1,14 +1,18 @@
-// measure -o FILE PROGRAM [ARGS...]: runs the program and writes one line to
-// FILE: "wall_s cpu_s peak_kib first_s", wall-clock seconds, user + system
-// seconds (its waited-for children included), peak resident memory in KiB,
-// and the seconds until the program's standard output held its first whole
-// page record (0x1B 0x45, the 32-byte page header, the JBIG data): when the
-// printer could start its first sheet; -1 when none came. The output is
-// passed on to measure's own standard output. Exits with the program's
-// status. GNU time rounds to 10 ms, too coarse for a one-page job.
+// measure -o FILE [-b BYTES] PROGRAM [ARGS...]: runs the program and writes
+// one line to FILE: "wall_s cpu_s peak_kib first_s", wall-clock seconds,
+// user + system seconds (its waited-for children included), peak resident
+// memory in KiB, and the seconds until the program's standard output held
+// its first whole page record (0x1B 0x45, the 32-byte page header, the JBIG
+// data): when the printer could start its first sheet; -1 when none came.
+// Other printers' streams have no such record: with -b, first_s is when
+// BYTES bytes had come (the bench gives a one-page job's length less its
+// end). The output is passed on to measure's own standard output. Exits
+// with the program's status. GNU time rounds to 10 ms, too coarse for a
+// one-page job.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -33,6 +37,7 @@ double Now()
 struct FirstRecord {
     std::string head; // the stream until the record's header is found
     uint64_t seen = 0, end = 0;
+    uint64_t byteCount = 0; // -b: the first page is whole at this length
     bool done = false;
     // True when the bytes up to and including [p, p + n) complete the record.
     bool Feed(const char* p, size_t n)
@@ -40,6 +45,8 @@ struct FirstRecord {
         if (done)
             return false;
         seen += n;
+        if (byteCount)
+            return done = seen >= byteCount;
         if (!end) {
             head.append(p, n);
             // The record's lead-in and the header's idf, "GDI" and a NUL.
@@ -59,8 +66,14 @@ struct FirstRecord {
 int main(int argc, char** argv)
 {
     if (argc < 4 || strcmp(argv[1], "-o") != 0) {
-        fputs("usage: measure -o FILE PROGRAM [ARGS...]\n", stderr);
+        fputs("usage: measure -o FILE [-b BYTES] PROGRAM [ARGS...]\n", stderr);
         return 2;
+    }
+    FirstRecord record;
+    int prog = 3;
+    if (argc > 5 && strcmp(argv[3], "-b") == 0) {
+        record.byteCount = strtoull(argv[4], nullptr, 10);
+        prog = 5;
     }
     FILE* out = fopen(argv[2], "w");
     if (!out) {
@@ -82,12 +95,11 @@ int main(int argc, char** argv)
         dup2(pipefd[1], 1);
         close(pipefd[0]);
         close(pipefd[1]);
-        execvp(argv[3], argv + 3);
-        fprintf(stderr, "measure: cannot run %s: %s\n", argv[3], strerror(errno));
+        execvp(argv[prog], argv + prog);
+        fprintf(stderr, "measure: cannot run %s: %s\n", argv[prog], strerror(errno));
         _exit(127);
     }
     close(pipefd[1]);
-    FirstRecord record;
     double first = -1;
     static char buf[1 << 16];
     for (;;) {

@@ -564,6 +564,14 @@ void PageLoop(FilterJob* job)
             break;
         job->inheader_bak = job->inheader;
         ++job->page;
+        // The printer waits for the first page and for nothing else as long:
+        // it is made alone, with every core, before the next is read. On a
+        // shared machine reading ahead would slow it; later pages have the
+        // time the engine takes to print it.
+        if (job->page == 1 && !JobAbandoned()) {
+            DbgMsg("main::page 1 goes out alone: page 2 waits until it is coded");
+            WaitUntilReady([slot] { return slot->finish.load(std::memory_order_acquire) != SLOT_TAKEN; });
+        }
         if (gSaveToFile.load(std::memory_order_acquire) && job->page % 2 == 0) {
             SpoolSheets sheets = Sheets(job);
             PJL_FlushPage(&job->FlushPage, &sheets, gSideCopies.load(std::memory_order_acquire));
