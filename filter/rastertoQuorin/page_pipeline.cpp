@@ -166,6 +166,14 @@ void RunPageWorker(JobInfo* lpJob)
             break;
         WaitForBell(rings, BELL_SCREENED);
     }
+    if (state == SCREEN_RUNNING) {
+        // The job was abandoned while the page was being screened. The screen
+        // may still write its lines: the slot stays taken until the process
+        // ends, and nobody frees the page under it.
+        DropPageRecord(&coder);
+        DbgMsg("ImageProcThread::exit image process thread page %d", (int)page);
+        return;
+    }
     // A page that cannot be coded is reported by the compression thread when
     // its turn comes, so that the pages before it still go out.
     if (state == SCREEN_DONE && !JobAbandoned()) {
@@ -183,8 +191,7 @@ void RunPageWorker(JobInfo* lpJob)
     DbgMsg("ImageProcThread::exit image process thread page %d", (int)page);
     // Last touch of the slot: the compression thread (or main, for a page
     // that will not be printed) owns it from here.
-    const bool printed = state == SCREEN_DONE || state == SCREEN_FAILED;
-    lpJob->finish.store(printed ? SLOT_PROCESSED : SLOT_DROPPED, std::memory_order_release);
+    lpJob->finish.store(state == SCREEN_DROPPED ? SLOT_DROPPED : SLOT_PROCESSED, std::memory_order_release);
     RingPipelineBell();
 }
 
