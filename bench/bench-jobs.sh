@@ -3,8 +3,10 @@
 # The text page is samples/prose.pdf rendered by Ghostscript through CUPS's
 # own chain with the built PPD; the photo page is a generated full-page
 # gradient. Jobs are uncompressed raster files, as Ghostscript hands pages to
-# the filter in the chain (about 100 MB a page, so 20-page jobs take 2 GB):
+# the filter in the chain (about 100 MB a page: 20-page jobs take 2 GB, the
+# whole set 8 GB):
 #   text-1 photo-1    one page
+#   text-8 photo-8    eight pages
 #   text-20 photo-20  twenty pages
 #   mixed-20          text and photo pages in turn
 #   coffee-1          a real photograph (bench/coffee.png, scikit-image's
@@ -29,7 +31,7 @@ photo="$OUT/photo-1-compressed.ras"
 [ -f "$photo" ] || "$BUILD/testpagegen" "$photo" --all-photo
 
 coffee="$OUT/coffee-1.ras"
-if [ ! "$coffee" -nt "$SRC/bench/coffee.png" ]; then
+if [ ! "$coffee" -nt "$SRC/bench/coffee.png" ] || [ ! "$coffee" -nt "$BUILD/ppd/quorin.ppd" ]; then
     cupsfilter -p "$BUILD/ppd/quorin.ppd" -m application/vnd.cups-raster -o PrintMode=Photo -o PageSize=A4 \
         "$SRC/bench/coffee.png" > "$coffee.tmp" 2> "$OUT/coffee-1.log"
     mv "$coffee.tmp" "$coffee"
@@ -43,6 +45,8 @@ job() { # name compressed|uncompressed pages page-rasters...
 }
 job text-1-compressed compressed 1 "$text"
 job photo-1 uncompressed 1 "$photo"
+job text-8 uncompressed 8 "$text"
+job photo-8 uncompressed 8 "$photo"
 job text-20 uncompressed 20 "$text"
 job photo-20 uncompressed 20 "$photo"
 job mixed-20 uncompressed 20 "$text" "$photo"
