@@ -96,7 +96,7 @@ SH
 set -- $(for _ in 1 2 3; do
     run photo-20
     "$BUILD/measure" -o "$OUT/pbmtojbg.fig" sh "$OUT/pbmtojbg.sh" "$OUT"/pbm/*.pbm
-    paste -d' ' "$OUT/photo-20.fig" "$OUT/pbmtojbg.fig" | awk '{ printf "%.2f %.2f %.2f\n", $1 / $4, $1, $4 }'
+    paste -d' ' "$OUT/photo-20.fig" "$OUT/pbmtojbg.fig" | awk '{ printf "%.2f %.2f %.2f\n", $1 / $5, $1, $5 }'
 done | median)
 rm -rf "$OUT/pbm"
 target "20 photo pages: wall / pbmtojbg's" "$1" "$2 s / $3 s" "<= 0.8"
@@ -109,7 +109,7 @@ mkdir -p "$OUT/pbm"
 set -- $(for _ in 1 2 3; do
     run text-20
     "$BUILD/measure" -o "$OUT/pbmtojbg.fig" sh "$OUT/pbmtojbg.sh" "$OUT"/pbm/*.pbm
-    paste -d' ' "$OUT/text-20.fig" "$OUT/pbmtojbg.fig" | awk '{ printf "%.2f %.2f %.2f\n", $2 / $5, $2, $5 }'
+    paste -d' ' "$OUT/text-20.fig" "$OUT/pbmtojbg.fig" | awk '{ printf "%.2f %.2f %.2f\n", $2 / $6, $2, $6 }'
 done | median)
 rm -rf "$OUT/pbm"
 target "20 text pages: CPU / pbmtojbg's CPU" "$1" "$2 s / $3 s" "< 0.6"

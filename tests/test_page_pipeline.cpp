@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 
+#include "core_share.h"
 #include "decoded_job.h"
 #include "files.h"
 #include "raster_job.h"
@@ -255,4 +258,36 @@ TEST(PagePipeline, TraceShowsTheStepsInOrder)
             }
         }
     }
+}
+
+// A core that comes free goes to the earliest page waiting for one, not to
+// the thread that asked first: later pages never slow an earlier one.
+TEST(CoreShare, AFreeCoreGoesToTheEarliestPageWaiting)
+{
+    auto waitFor = [](auto done) {
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!done() && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        return done();
+    };
+    SetJobCores(2);
+    TakeCore(0);
+    TakeCore(0);
+    std::mutex lock;
+    std::vector<DWORD> served;
+    auto page = [&](DWORD n) {
+        TakeCore(n);
+        std::lock_guard<std::mutex> hold(lock);
+        served.push_back(n);
+    };
+    std::thread later(page, 7);
+    ASSERT_TRUE(waitFor([] { return CoreWaiters() == 1; }));
+    std::thread earlier(page, 3);
+    ASSERT_TRUE(waitFor([] { return CoreWaiters() == 2; }));
+    GiveCore();
+    ASSERT_TRUE(waitFor([&] { std::lock_guard<std::mutex> hold(lock); return served.size() == 1; }));
+    GiveCore();
+    later.join();
+    earlier.join();
+    EXPECT_EQ(served, (std::vector<DWORD>{3, 7}));
 }

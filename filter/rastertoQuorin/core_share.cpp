@@ -47,3 +47,9 @@ void GiveCore(void)
     }
     gShare.freed.notify_all();
 }
+
+int CoreWaiters(void)
+{
+    std::lock_guard<std::mutex> hold(gShare.lock);
+    return (int)gShare.waiting.size();
+}

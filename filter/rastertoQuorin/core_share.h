@@ -17,4 +17,7 @@ int JobCores(void);
 void TakeCore(DWORD page);
 void GiveCore(void);
 
+// Threads waiting for a core now.
+int CoreWaiters(void);
+
 #endif

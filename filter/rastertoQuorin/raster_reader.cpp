@@ -255,7 +255,11 @@ BOOL ReadPageLines(PageLineReader* r, BYTE* out, DWORD stride, DWORD lines, Page
         memset(out, 0xFF, r->left);
         memset(out + right, 0xFF, r->width - right);
         BYTE* at = out + r->left;
-        if (srcPixelBytes == 3)
+        // Lines of white paper, most of a text page, are white in every
+        // layout but the inverted one.
+        if (!zeroIsWhite && AllBytesWhite(r->line, h->cupsBytesPerLine))
+            memset(at, 0xFF, width);
+        else if (srcPixelBytes == 3)
             ConvertRgbLine3(r->line, at, width);
         else if (srcPixelBytes == 4)
             ConvertRgbLine4(r->line, at, width);

@@ -276,7 +276,9 @@ LineScreenStart LineScreenBegin(LineScreen* s, const PageView* gray, LONG nDensi
         // Three unfiltered gray lines around the one being finished, its
         // filtered copy, the line-art flags and the mask, and the filter's
         // 32-bit scratch first, where it is aligned.
-        s->work = static_cast<BYTE*>(malloc((size_t)width * (5 + sizeof(int32_t)) + width / 8 + 1));
+        // The mask takes width / 8 + 1 bytes, the screened white line its
+        // one-bit line size, at most width / 8 + 4 (and 4 bytes of padding).
+        s->work = static_cast<BYTE*>(malloc((size_t)width * (5 + sizeof(int32_t)) + 2 * (width / 8) + 9));
         if (!s->work)
             return LINE_SCREEN_NO_MEMORY;
         s->cols = s->work;
@@ -286,6 +288,7 @@ LineScreenStart LineScreenBegin(LineScreen* s, const PageView* gray, LONG nDensi
         s->filtered = s->below + width;
         s->flags = s->filtered + width;
         s->mask = s->flags + width;
+        s->whiteOut = s->mask + width / 8 + 1;
         // The filter and the line-art run line by line inside the screen;
         // their parameters are traced where their page passes used to be.
         DbgMsg("DoBorderQuality::Apply Filter");
@@ -301,6 +304,10 @@ LineScreenStart LineScreenBegin(LineScreen* s, const PageView* gray, LONG nDensi
         return LINE_SCREEN_REFUSED;
     }
     if (edges) {
+        // Most lines of a printed page lie amid white paper: the filter finds
+        // no edge there and the screen leaves every pixel light, as here.
+        memset(s->filtered, 255, width);
+        HalftoneLine(&s->hs, 0, s->filtered, s->whiteOut);
         const DWORD BWlinebytes = width >> 3;
         DbgMsg("DoBorderQuality::Merge Halftone and Filter");
         DbgMsg("DoBorderQuality::BWlinebytes = %d", (int)BWlinebytes);
@@ -313,18 +320,21 @@ LineScreenStart LineScreenBegin(LineScreen* s, const PageView* gray, LONG nDensi
 namespace {
 // Line y from the gray lines around it (up, current, down): filtered,
 // turned into line-art, screened and merged.
-void FinishEdgeLine(LineScreen* s, const BYTE* up, const BYTE* down)
+void FinishEdgeLine(LineScreen* s, const BYTE* up, bool upWhite, const BYTE* down, bool downWhite)
 {
-    const DWORD y = s->finished;
+    const DWORD y = s->finished++;
+    BYTE* out = s->out + (size_t)y * s->hs.linebyteHft;
+    if (upWhite && s->currentWhite && downWhite) {
+        memcpy(out, s->whiteOut, s->hs.linebyteHft);
+        return;
+    }
     const Kernel kernel = MakeKernel(FilterArray, s->divisor);
     FilterLine(kernel, up, s->current, down, s->filtered, s->width, s->cols);
     const DWORD BWlinebytes = s->width >> 3;
     LineartLine(s->filtered, (BYTE)kLineartThreshold, BWlinebytes, s->flags, s->mask);
-    BYTE* out = s->out + (size_t)y * s->hs.linebyteHft;
     HalftoneLine(&s->hs, y, s->current, out);
     for (DWORD i = 0; i < BWlinebytes; ++i)
         out[i] &= (BYTE)~s->mask[i];
-    ++s->finished;
 }
 } // namespace
 
@@ -339,23 +349,34 @@ void LineScreenPush(LineScreen* s, const BYTE* gray, DWORD have)
     }
     // Set aside before anything is written: the one-bit line may cover it.
     const DWORD copied = std::min(have, s->width);
-    BYTE* into = s->pushed == 0 ? s->current : s->below;
+    const bool first = s->pushed == 0;
+    BYTE* into = first ? s->current : s->below;
     memcpy(into, gray, copied);
     memset(into + copied, 255, s->width - copied);
+    (first ? s->currentWhite : s->belowWhite) = AllBytesWhite(into, s->width);
     if (s->pushed++ == 0)
         return;
-    FinishEdgeLine(s, s->finished == 0 ? s->current : s->above, s->below);
+    if (s->finished == 0)
+        FinishEdgeLine(s, s->current, s->currentWhite, s->below, s->belowWhite);
+    else
+        FinishEdgeLine(s, s->above, s->aboveWhite, s->below, s->belowWhite);
     BYTE* spare = s->above;
     s->above = s->current;
+    s->aboveWhite = s->currentWhite;
     s->current = s->below;
+    s->currentWhite = s->belowWhite;
     s->below = spare;
 }
 
 void LineScreenEnd(LineScreen* s, PageView* page, BOOL rc)
 {
     // The last line sees itself in place of the line below.
-    if (rc && s->edges && s->pushed > s->finished)
-        FinishEdgeLine(s, s->finished == 0 ? s->current : s->above, s->current);
+    if (rc && s->edges && s->pushed > s->finished) {
+        if (s->finished == 0)
+            FinishEdgeLine(s, s->current, s->currentWhite, s->current, s->currentWhite);
+        else
+            FinishEdgeLine(s, s->above, s->aboveWhite, s->current, s->currentWhite);
+    }
     PageView unused{};
     HalftoneEnd(page ? page : &unused, &s->hs, rc && s->finished == s->height);
     free(s->work);

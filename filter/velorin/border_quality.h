@@ -41,7 +41,9 @@ struct LineScreen {
     BYTE* work;     // one allocation for the lines below
     void* cols;     // the edge filter's scratch
     BYTE *above, *current, *below; // unfiltered gray lines around the next line to finish
+    bool aboveWhite, currentWhite, belowWhite; // whether each of them is all white
     BYTE *filtered, *flags, *mask;
+    BYTE* whiteOut; // a white line screened: what every line amid white lines becomes
 };
 
 enum LineScreenStart {
