@@ -11,6 +11,8 @@
 #   mixed-20          text and photo pages in turn
 #   coffee-1          a real photograph (bench/coffee.png, scikit-image's
 #                     sample data, BSD-3-Clause) in the photo print mode
+#   coffee.pdf        the photograph as a PDF (CUPS's imagetopdf), which
+#                     Ghostscript renders in the chain
 # and the one-page jobs compressed too (text-1-compressed, photo-1-compressed).
 # pages/{text,gradient,coffee}.pbm are those pages as the filter codes them
 # (its stream decoded), the coder benchmark's input.
@@ -36,6 +38,9 @@ if [ ! "$coffee" -nt "$SRC/bench/coffee.png" ] || [ ! "$coffee" -nt "$BUILD/ppd/
         "$SRC/bench/coffee.png" > "$coffee.tmp" 2> "$OUT/coffee-1.log"
     mv "$coffee.tmp" "$coffee"
 fi
+
+[ "$OUT/coffee.pdf" -nt "$SRC/bench/coffee.png" ] ||
+    cupsfilter -m application/pdf -o PageSize=A4 -o fit-to-page "$SRC/bench/coffee.png" > "$OUT/coffee.pdf" 2> /dev/null
 
 job() { # name compressed|uncompressed pages page-rasters...
     name=$1; flag=; [ "$2" = uncompressed ] && flag=--uncompressed

@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             free(slot.lpbuf.exchange(nullptr));
             break;
         }
-        GrayBand band{BAND_LINES, &slot, 0, 0, gray};
+        GrayBand band{BAND_LINES, &slot, 0, 0, gray, sizeof gray};
         const DWORD perBand = BandLines(slot.page_width);
         BOOL ok = TRUE;
         for (DWORD y = 0; ok && y < slot.page_height; y += perBand) {
