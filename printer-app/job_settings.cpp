@@ -31,6 +31,11 @@ unsigned DensityForDarkness(int configured, int requested)
     return (unsigned)(kDensityLevels - (darkness * (kDensityLevels - 1) + 50) / 100);
 }
 
+int DarknessOnStep(int configured)
+{
+    return (kDensityLevels - (int)DensityForDarkness(configured, 0)) * 100 / (kDensityLevels - 1);
+}
+
 JobSettings SettingsForJob(const pappl_pr_options_t* options, const char* documentHandling, ipp_t* printerDefaults)
 {
     JobSettings s;

@@ -9,6 +9,7 @@
 #include "filter_child.h"
 #include "filter_messages.h"
 #include "job_settings.h"
+#include "job_sheets.h"
 #include "job_watchdog.h"
 
 namespace {
@@ -65,6 +66,8 @@ void OnFilterLine(void* ctx, const std::string& line)
     switch (ReadFilterLine(line, &b->report, &text)) {
     case FILTER_LINE_PAGE:
         SyncImpressions(b, false);
+        if (b->report.copies > 0)
+            CountSide(b->job, b->report.side, b->report.copies, b->settings.duplex);
         break;
     case FILTER_LINE_ERROR:
         papplLogJob(b->job, PAPPL_LOGLEVEL_ERROR, "rastertoQuorin: %s", text.c_str());
