@@ -94,6 +94,8 @@ void FilterPageHeader(const JobSettings& s, unsigned width, unsigned height, cup
     h->cupsInteger[0] = s.tonerSave;
     h->cupsInteger[1] = s.negative;
     h->cupsInteger[2] = s.mirror;
+    // Photo: the filter leaves the edges as they are, whatever the depth.
+    h->cupsInteger[3] = s.photo;
     h->cupsMediaType = s.mediaType;
     h->MediaPosition = s.mediaPosition;
     h->Duplex = s.duplex ? CUPS_TRUE : CUPS_FALSE;

@@ -27,7 +27,7 @@ struct JobSettings {
     bool tumble = false;
     unsigned copies = 1;
     bool collate = false;         // the filter makes the collated copies
-    bool photo = false;           // 8-bit gray pages: no edge reinforcement
+    bool photo = false;           // 8-bit gray pages, cupsInteger[3] 1: no edge reinforcement
     unsigned pageSize[2] = {595, 842}; // the job's media, in points
     unsigned resolution = 600;
 };
