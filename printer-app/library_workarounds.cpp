@@ -33,7 +33,8 @@ const char* const kReplaced[] = {"_papplJobValidateDocumentAttributes",
                                  "papplPrinterCreate",
                                  "_papplPrinterSetAttributes",
                                  "_papplPrinterCopyAttributesNoLock",
-                                 "_papplJobCopyAttributesNoLock"};
+                                 "_papplJobCopyAttributesNoLock",
+                                 "_papplJobCopyStateNoLock"};
 
 pappl_system_t* gServer = nullptr;
 void (*gBeforeDelete)(pappl_system_t*) = nullptr;
@@ -334,5 +335,24 @@ void _papplJobCopyAttributesNoLock(pappl_job_t* job, pappl_client_t* client, cup
     if (Requested(ra, "job-media-sheets-completed") && SheetsCompleted(job, &sheets))
         ippAddInteger(papplClientGetResponse(client), IPP_TAG_JOB, IPP_TAG_INTEGER, "job-media-sheets-completed",
                       (int)sheets);
+}
+
+// PAPPL lists a job's reasons only up to warnings-detected: a held job's
+// job-hold-until-specified is left out, and a job held for nothing else
+// gets no job-state-reasons at all (IPP requires them in every job's
+// state).
+void _papplJobCopyStateNoLock(pappl_job_t* job, ipp_tag_t group_tag, ipp_t* ipp, cups_array_t* ra)
+{
+    static auto pappl = Next<void (*)(pappl_job_t*, ipp_tag_t, ipp_t*, cups_array_t*)>("_papplJobCopyStateNoLock");
+    pappl(job, group_tag, ipp, ra);
+    const pappl_jreason_t reasons = papplJobGetReasons(job);
+    if (!(reasons & PAPPL_JREASON_JOB_HOLD_UNTIL_SPECIFIED) || !Requested(ra, "job-state-reasons"))
+        return;
+    const char* held = "job-hold-until-specified";
+    if (reasons == PAPPL_JREASON_JOB_HOLD_UNTIL_SPECIFIED) {
+        ippAddString(ipp, group_tag, IPP_TAG_KEYWORD, "job-state-reasons", nullptr, held);
+    } else if (ipp_attribute_t* listed = LastAttribute(ipp, "job-state-reasons")) {
+        ippSetString(ipp, &listed, ippGetCount(listed), held);
+    }
 }
 }

@@ -179,6 +179,10 @@ void AddSettingNames(pappl_system_t* system)
     for (const char* language : kLanguages) {
         std::string path = std::string("/quorin-") + language + ".strings";
         papplSystemAddStringsData(system, path.c_str(), language, kSettingNames);
+        // The words stay with the language. PAPPL would add one more
+        // printer-strings-languages-supported to the printer's attributes on
+        // every request while a strings file is among its resources.
+        papplSystemRemoveResource(system, path.c_str());
     }
 }
 
