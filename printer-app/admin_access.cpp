@@ -86,6 +86,12 @@ std::string UserName(uid_t uid)
 void SetUpAdminAccess(pappl_system_t* system, const char* adminGroup)
 {
     gSystem = system;
+    // A group that does not exist would let every login through.
+    if (adminGroup && *adminGroup && !getgrnam(adminGroup)) {
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "There is no group '%s': only root administers the server.",
+                 adminGroup);
+        adminGroup = nullptr;
+    }
     papplSystemSetAdminGroup(system, adminGroup && *adminGroup ? adminGroup : kRootGroup);
 }
 

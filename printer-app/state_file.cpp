@@ -7,6 +7,9 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "document_formats.h"
@@ -157,6 +160,12 @@ void UseStateFile(pappl_system_t* system, const std::string& path, const std::st
 {
     gPath = path;
     gTidy = tidy;
+    // A folder named for the state (not PAPPL's own places) is made when
+    // missing, the server's alone.
+    const std::string folder = path.substr(0, path.rfind('/'));
+    if (!folder.empty() && access(folder.c_str(), F_OK) != 0 && mkdir(folder.c_str(), 0700) != 0)
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to make the state folder '%s': %s", folder.c_str(),
+                 strerror(errno));
     std::ifstream in(path, std::ios::binary);
     if (!in && !legacyPath.empty() && legacyPath != path)
         in.open(legacyPath, std::ios::binary);
