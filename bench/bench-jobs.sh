@@ -7,7 +7,11 @@
 #   text-1 photo-1    one page
 #   text-20 photo-20  twenty pages
 #   mixed-20          text and photo pages in turn
+#   coffee-1          a real photograph (bench/coffee.png, scikit-image's
+#                     sample data, BSD-3-Clause) in the photo print mode
 # and the one-page jobs compressed too (text-1-compressed, photo-1-compressed).
+# pages/{text,gradient,coffee}.pbm are those pages as the filter codes them
+# (its stream decoded), the coder benchmark's input.
 # shellcheck disable=SC3013 # -nt: dash and bash have it
 set -eu
 BUILD=${1:-build}
@@ -24,6 +28,13 @@ fi
 photo="$OUT/photo-1-compressed.ras"
 [ -f "$photo" ] || "$BUILD/testpagegen" "$photo" --all-photo
 
+coffee="$OUT/coffee-1.ras"
+if [ ! "$coffee" -nt "$SRC/bench/coffee.png" ]; then
+    cupsfilter -p "$BUILD/ppd/quorin.ppd" -m application/vnd.cups-raster -o PrintMode=Photo -o PageSize=A4 \
+        "$SRC/bench/coffee.png" > "$coffee.tmp" 2> "$OUT/coffee-1.log"
+    mv "$coffee.tmp" "$coffee"
+fi
+
 job() { # name compressed|uncompressed pages page-rasters...
     name=$1; flag=; [ "$2" = uncompressed ] && flag=--uncompressed
     shift 2
@@ -35,3 +46,15 @@ job photo-1 uncompressed 1 "$photo"
 job text-20 uncompressed 20 "$text"
 job photo-20 uncompressed 20 "$photo"
 job mixed-20 uncompressed 20 "$text" "$photo"
+
+# The one-bit pages: each one-page job through the filter, its stream decoded.
+mkdir -p "$OUT/pages"
+for page in text:text-1 gradient:photo-1 coffee:coffee-1; do
+    pbm="$OUT/pages/${page%%:*}.pbm" ras="$OUT/${page#*:}.ras"
+    [ "$pbm" -nt "$ras" ] && continue
+    "$BUILD/rastertoQuorin" 1 bench page 1 "" "$ras" > "$OUT/pages/page.prn" 2> /dev/null
+    rm -rf "$OUT/pages/tmp"
+    "$BUILD/vlgdidecode" --pbm "$OUT/pages/tmp" "$OUT/pages/page.prn" > /dev/null
+    mv "$OUT/pages/tmp/page-001.pbm" "$pbm"
+    rm -rf "$OUT/pages/tmp" "$OUT/pages/page.prn"
+done

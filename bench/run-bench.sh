@@ -1,8 +1,9 @@
 #!/bin/sh
-# make bench: whole jobs of the filter alone, the whole CUPS chain beside other
-# drivers, the per-stage benchmarks, and last the speed and memory targets as
-# ratios of figures measured side by side in this run (the machine is shared:
-# only ratios of neighbouring measurements mean much, and medians of three).
+# make bench: whole jobs of the filter alone, the whole CUPS chain and the
+# driver's own step beside other drivers, the per-stage benchmarks, and last
+# the speed and memory targets as ratios of figures measured side by side in
+# this run (the machine is shared: only ratios of neighbouring measurements
+# mean much, and medians of three).
 set -eu
 BUILD=${1:-build}
 BENCH=$(dirname "$0")
@@ -29,6 +30,8 @@ done
 
 echo
 "$BENCH/whole-chain.sh" "$BUILD" 3
+echo
+"$BENCH/driver-step.sh" "$BUILD" 3
 
 # CPU time: single-threaded work, steadier than wall time on a busy machine.
 stages="$OUT/stages.txt"
@@ -39,6 +42,13 @@ for b in bench_stages bench_image; do
     "$BUILD/$b" --benchmark_repetitions=5 --benchmark_min_time=0.1 --benchmark_report_aggregates_only=true \
         2> /dev/null | grep -E '^Benchmark|_median' | tee -a "$stages"
 done
+# The JBIG coders side by side on the same one-bit pages, their runs
+# interleaved at random so that both meet the same machine.
+echo
+echo "== bench_jbig: built-in coder (coder:0) and JBIG-KIT (coder:1), median of 9 interleaved =="
+"$BUILD/bench_jbig" --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true \
+    --benchmark_min_time=0.2 --benchmark_report_aggregates_only=true 2> /dev/null | grep -E '^Benchmark|_median' |
+    tee -a "$stages"
 cpu() { awk -v b="$1_median" '$1 == b { print $4 }' "$stages"; } # ms
 
 target() { printf '%-38s %6s   %-37s target %s\n' "$@"; } # what ratio figures goal
@@ -74,6 +84,26 @@ set -- $(for _ in 1 2 3; do
 done | median)
 rm -rf "$OUT/pbm"
 target "20 photo pages: wall / pbmtojbg's" "$1" "$2 s / $3 s" "<= 0.8"
+
+# The filter's whole work on 20 text pages against JBIG-KIT's coder alone on
+# the same pages, CPU time both.
+mkdir -p "$OUT/pbm"
+"$BUILD/vlgdidecode" --pbm "$OUT/pbm" "$OUT/text-20.prn" > /dev/null
+# shellcheck disable=SC2046 # the median's three figures
+set -- $(for _ in 1 2 3; do
+    run text-20
+    "$BUILD/measure" -o "$OUT/pbmtojbg.fig" sh "$OUT/pbmtojbg.sh" "$OUT"/pbm/*.pbm
+    paste -d' ' "$OUT/text-20.fig" "$OUT/pbmtojbg.fig" | awk '{ printf "%.2f %.2f %.2f\n", $2 / $5, $2, $5 }'
+done | median)
+rm -rf "$OUT/pbm"
+target "20 text pages: CPU / pbmtojbg's CPU" "$1" "$2 s / $3 s" "< 0.6"
+
+for page in 0:text 1:gradient 2:photograph; do
+    ours=$(cpu "BM_Jbig/coder:0/page:${page%%:*}") kit=$(cpu "BM_Jbig/coder:1/page:${page%%:*}")
+    goal=$([ "${page#*:}" = text ] && echo ">= 4" || echo ">= 1.5")
+    target "JBIG ${page#*:} page: JBIG-KIT / built-in" \
+        "$(awk -v o="$ours" -v k="$kit" 'BEGIN { printf "%.2f", k / o }')" "$kit ms / $ours ms CPU, above" "$goal"
+done
 
 peak=$(for job in text-20 photo-20 mixed-20; do cut -d' ' -f3 "$OUT/$job.table"; done | sort -n | tail -n 1)
 target "peak RSS of a 20-page job (MiB)" "$((peak / 1024))" "largest of the table's three" "<= 200"

@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 
 SECONDS_EACH=${1:-${FUZZ_SECONDS:-60}}
 [ $# -gt 0 ] && shift
-TARGETS=${*:-"fuzz_json_ticket fuzz_bmp_tools fuzz_raster_pipeline"}
+TARGETS=${*:-"fuzz_json_ticket fuzz_bmp_tools fuzz_raster_pipeline fuzz_jbig_coder"}
 BUILD=${BUILD_FUZZ:-build-fuzz}
 mkdir -p "$BUILD"
 # Absolute paths: the BMP target works in a directory of its own.

@@ -10,11 +10,18 @@
 #include "bytes.h"
 #include "files.h"
 #include "filter_process.h"
+#include "halftone.h"
 #include "jbig_adapter.h"
+#include "t82_encoder.h"
+
+extern "C" {
+#include <jbig.h>
+}
 
 namespace {
 typedef std::vector<unsigned char> Bytes;
 
+// Lines of (width + 7) / 8 bytes, as JBIG-KIT takes them.
 struct Bitmap {
     unsigned long width, height;
     Bytes bits;
@@ -22,12 +29,12 @@ struct Bitmap {
 
 Bitmap WhiteBitmap(unsigned long w, unsigned long h)
 {
-    return {w, h, Bytes(w / 8 * h, 0)};
+    return {w, h, Bytes((w + 7) / 8 * h, 0)};
 }
 
 void SetPixel(Bitmap* b, unsigned long x, unsigned long y)
 {
-    b->bits[y * (b->width / 8) + x / 8] |= (unsigned char)(0x80 >> (x % 8));
+    b->bits[y * ((b->width + 7) / 8) + x / 8] |= (unsigned char)(0x80 >> (x % 8));
 }
 
 // Lines of "words": short black runs on a white page, as printed text is.
@@ -44,9 +51,54 @@ Bitmap TextBitmap(unsigned long w, unsigned long h)
     return b;
 }
 
+// Noise, the bits past the width too (the coders must ignore them).
 Bitmap NoiseBitmap(unsigned long w, unsigned long h, unsigned seed = 1)
 {
-    return {w, h, RandomBytes(w / 8 * h, seed)};
+    return {w, h, RandomBytes((w + 7) / 8 * h, seed)};
+}
+
+// Small pages of noise thinned by `thin` ANDs: among them, the seeds the
+// differential test names hit the arithmetic coder's rare paths.
+Bitmap SmallNoise(unsigned seed)
+{
+    std::mt19937 rng(seed);
+    unsigned long w = 8 + rng() % 64, h = 1 + rng() % 16;
+    unsigned thin = rng() % 4;
+    Bitmap b = WhiteBitmap(w, h);
+    for (unsigned char& byte : b.bits) {
+        byte = (unsigned char)rng();
+        for (unsigned i = 0; i < thin; ++i)
+            byte &= (unsigned char)rng();
+    }
+    return b;
+}
+
+// A gradient screened by the filter's own halftone, dark = 1: a photo page.
+Bitmap ScreenedGradient(unsigned long w, unsigned long h)
+{
+    Bytes gray(w * h);
+    for (unsigned long y = 0; y < h; ++y)
+        for (unsigned long x = 0; x < w; ++x)
+            gray[y * w + x] = (unsigned char)((x * 255 / w + y * 97 / h) % 256);
+    PageView view = {gray.data(), (DWORD)w, (DWORD)h, (DWORD)w};
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(HalftonePage(&view, 3, FALSE));
+    testing::internal::GetCapturedStderr();
+    Bitmap b = {w, h, Bytes(gray.begin(), gray.begin() + (long)(w / 8 * h))};
+    for (unsigned char& byte : b.bits)
+        byte = (unsigned char)~byte;
+    return b;
+}
+
+// Lines that repeat: runs of equal lines of every length, each of them typical.
+Bitmap RepeatingLines(unsigned long w, unsigned long h)
+{
+    Bitmap b = NoiseBitmap(w, h, 4);
+    size_t bpl = (w + 7) / 8;
+    for (unsigned long y = 1, run = 0; y < h; ++y, ++run)
+        if (run % 7 != 0 && y % 11 != 0)
+            std::copy_n(b.bits.begin() + (long)((y - 1) * bpl), bpl, b.bits.begin() + (long)(y * bpl));
+    return b;
 }
 
 // One-pixel lines both ways: the hardest case for typical prediction.
@@ -60,11 +112,12 @@ Bitmap HairlineBitmap(unsigned long w, unsigned long h)
 }
 
 // The adapter's data for a bitmap, with a room that always fits.
-Bytes Compress(const Bitmap& b, long* times = nullptr)
+Bytes Compress(const Bitmap& b, long* times = nullptr, JbigCoder coder = JbigDefaultCoder())
 {
     Bytes in = b.bits, out(b.bits.size() * 2 + 1024);
     long total = 0, calls = 0;
-    long n = Tarsel_JBIGCompression(b.width, b.height, in.data(), out.data(), out.size(), &total, &calls);
+    long n = JbigCompressWith(coder, b.width, b.height, in.data(), out.data(), out.size(), &total, &calls);
+    EXPECT_EQ(in, b.bits) << "the bitmap is read only";
     EXPECT_GT(n, 0);
     EXPECT_EQ(n, total);
     if (times)
@@ -79,6 +132,29 @@ Bytes WithBIH(const Bitmap& b, const Bytes& data)
     MakePageBIH(b.width, b.height, bie.data());
     std::copy(data.begin(), data.end(), bie.begin() + JBIG_BIH_SIZE);
     return bie;
+}
+
+// JBIG-KIT's decoder on the data behind the page's BIH; empty when it fails.
+Bytes DecodeWithJbigKit(const Bitmap& b, const Bytes& data)
+{
+    Bytes bie = WithBIH(b, data), image;
+    jbg_dec_state dec;
+    jbg_dec_init(&dec);
+    if (jbg_dec_in(&dec, bie.data(), bie.size(), nullptr) == JBG_EOK)
+        image.assign(jbg_dec_getimage(&dec, 0), jbg_dec_getimage(&dec, 0) + jbg_dec_getsize(&dec));
+    jbg_dec_free(&dec);
+    return image;
+}
+
+// The bitmap as it decodes: the bits past the width are 0.
+Bytes Masked(const Bitmap& b)
+{
+    Bytes bits = b.bits;
+    size_t bpl = (b.width + 7) / 8;
+    if (b.width % 8)
+        for (size_t y = 0; y < b.height; ++y)
+            bits[y * bpl + bpl - 1] &= (unsigned char)(0xFF00 >> (b.width % 8));
+    return bits;
 }
 } // namespace
 
@@ -206,4 +282,58 @@ TEST(JbigAdapter, MatchesPbmtojbgAndJbgtopbm)
         ASSERT_GE(decoded.size(), b.bits.size());
         EXPECT_EQ(0, memcmp(decoded.data() + decoded.size() - b.bits.size(), b.bits.data(), b.bits.size()));
     }
+}
+
+// The built-in coder against JBIG-KIT's, bitmap by bitmap: the same bytes,
+// the same output calls, and JBIG-KIT's decoder reads them back to the page.
+TEST(JbigAdapter, BuiltInCoderGivesJbigKitsBytes)
+{
+    Bitmap black = WhiteBitmap(1024, 96);
+    std::fill(black.bits.begin(), black.bits.end(), 0xFF);
+    Bitmap wideText = TextBitmap(32736, 72);
+    std::copy_n(RandomBytes(4092 * 4, 6).begin(), 4092 * 4, wideText.bits.end() - 4092 * 4);
+    const struct {
+        const char* what;
+        Bitmap page;
+    } cases[] = {
+        {"all white, A4", WhiteBitmap(4992, 7040)},
+        {"all black", black},
+        {"text", TextBitmap(2496, 1024)},
+        {"halftoned gradient", ScreenedGradient(1216, 640)},
+        {"hairlines", HairlineBitmap(640, 320)},
+        {"one pixel wide", NoiseBitmap(1, 97, 5)},
+        {"the widest page", wideText},
+        {"one line", NoiseBitmap(4992, 1, 7)},
+        {"32 lines", TextBitmap(256, 32)},
+        {"odd width and height", NoiseBitmap(1001, 333, 9)},
+        {"noise, data larger than the bitmap", NoiseBitmap(512, 128)},
+        {"repeating lines", RepeatingLines(777, 300)},
+        {"a carry through held 0xFF bytes", SmallNoise(375)},
+        {"a carry in the flush", SmallNoise(21)},
+        {"a carry in the flush through held 0xFF bytes", SmallNoise(6593)},
+        {"data ending in a restuffed 0xFF", SmallNoise(614)},
+    };
+    for (const auto& c : cases) {
+        long calls = 0, kitCalls = 0;
+        Bytes ours = Compress(c.page, &calls, JBIG_CODER_BUILTIN);
+        Bytes kit = Compress(c.page, &kitCalls, JBIG_CODER_JBIGKIT);
+        EXPECT_EQ(ours, kit) << c.what;
+        EXPECT_EQ(calls, kitCalls) << c.what;
+        EXPECT_EQ(DecodeWithJbigKit(c.page, ours), Masked(c.page)) << c.what;
+    }
+
+    // Line by line, as a page made in bands comes: the lines never given are white.
+    Bitmap whole = TextBitmap(2496, 512);
+    std::fill(whole.bits.begin() + (long)whole.bits.size() / 2, whole.bits.end(), 0);
+    Bytes out(whole.bits.size());
+    JbigSink sink;
+    JbigSinkInit(&sink, out.data(), out.size());
+    T82Encoder e;
+    ASSERT_TRUE(T82EncoderStart(&e, whole.width, whole.height, &sink));
+    for (unsigned long y = 0; y < whole.height / 2; ++y)
+        T82EncodeLine(&e, whole.bits.data() + y * whole.width / 8);
+    T82EncoderFinish(&e);
+    T82EncoderFree(&e);
+    out.resize(sink.length);
+    EXPECT_EQ(out, Compress(whole, nullptr, JBIG_CODER_JBIGKIT));
 }

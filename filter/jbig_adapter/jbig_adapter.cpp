@@ -1,13 +1,23 @@
 #include "jbig_adapter.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
+
+#include "jbig_sink.h"
+#include "t82_encoder.h"
 
 extern "C" {
 #include <jbig.h>
 }
 
 static_assert(JBIG_PAGE_OPTIONS == JBG_TPBON, "pages are coded with typical prediction only");
+
+namespace {
+// JBIG-KIT hands its stripe data over in blocks of JBG_BUFSIZE - 1 bytes.
+const size_t kJbigKitPiece = JBG_BUFSIZE - 1;
+}
 
 // Output sink shared with the callback, one per thread so that pages are
 // coded on every core at once. The encoder offers no way to stop early, so
@@ -34,9 +44,66 @@ void OutJBIGData(unsigned char* start, size_t len, void* /*outBuf*/)
     }
 }
 
-long Tarsel_JBIGCompression(unsigned long width, unsigned long height, unsigned char* inbuf,
-                            unsigned char* outbuf, unsigned long outbufSize, long* TotalOutLen,
-                            long* OutJBGDataTimes)
+namespace {
+void CodeWithJbigKit(unsigned long width, unsigned long height, unsigned char* inbuf)
+{
+    // JBIG-KIT clears the bits past the width in place; the bitmap is the caller's.
+    std::vector<unsigned char> copy;
+    if (width % 8) {
+        copy.assign(inbuf, inbuf + (width + 7) / 8 * height);
+        inbuf = copy.data();
+    }
+    struct jbg_enc_state enc;
+    unsigned char* planes[1] = {inbuf};
+    jbg_enc_init(&enc, width, height, 1, planes, OutJBIGData, nullptr);
+    jbg_enc_layers(&enc, 0);
+    jbg_enc_options(&enc, JBIG_PAGE_ORDER, JBIG_PAGE_OPTIONS, height, 0, 0);
+    jbg_enc_out(&enc);
+    jbg_enc_free(&enc);
+}
+
+// The built-in coder writes straight into the room the BIH leaves, and the
+// counters move as JBIG-KIT's pieces would move them. False without memory.
+bool CodeBuiltIn(unsigned long width, unsigned long height, const unsigned char* inbuf)
+{
+    unsigned char bih[JBIG_BIH_SIZE];
+    MakePageBIH(width, height, bih);
+    OutJBIGData(bih, sizeof bih, nullptr);
+
+    JbigSink sink;
+    JbigSinkInit(&sink, g_OutputOverflow ? nullptr : g_OutputBuffer,
+                 g_OutputOverflow ? 0 : (size_t)(g_OutputEnd - g_OutputBuffer));
+    if (!T82EncodePage(width, height, inbuf, &sink))
+        return false;
+    if (JbigSinkOverflowed(&sink))
+        g_OutputOverflow = true;
+    else
+        g_OutputBuffer += sink.length;
+    *m_OutJBGDataTimes += (long)((sink.length + kJbigKitPiece - 1) / kJbigKitPiece);
+    *m_TotalOutLen += (long)sink.length;
+    return true;
+}
+} // namespace
+
+JbigCoder JbigDefaultCoder()
+{
+    static const JbigCoder chosen = [] {
+        const char* env = getenv("QUORIN_JBIG_CODER");
+        if (env && strcmp(env, "jbigkit") == 0)
+            return JBIG_CODER_JBIGKIT;
+        if (env && strcmp(env, "builtin") == 0)
+            return JBIG_CODER_BUILTIN;
+#ifdef QUORIN_JBIG_DEFAULT_JBIGKIT
+        return JBIG_CODER_JBIGKIT;
+#else
+        return JBIG_CODER_BUILTIN;
+#endif
+    }();
+    return chosen;
+}
+
+long JbigCompressWith(JbigCoder coder, unsigned long width, unsigned long height, unsigned char* inbuf,
+                      unsigned char* outbuf, unsigned long outbufSize, long* TotalOutLen, long* OutJBGDataTimes)
 {
     if (width == 0 || height == 0 || !inbuf || !outbuf)
         return -1;
@@ -46,13 +113,10 @@ long Tarsel_JBIGCompression(unsigned long width, unsigned long height, unsigned 
     m_TotalOutLen = TotalOutLen;
     m_OutJBGDataTimes = OutJBGDataTimes;
 
-    struct jbg_enc_state enc;
-    unsigned char* planes[1] = {inbuf};
-    jbg_enc_init(&enc, width, height, 1, planes, OutJBIGData, nullptr);
-    jbg_enc_layers(&enc, 0);
-    jbg_enc_options(&enc, JBIG_PAGE_ORDER, JBIG_PAGE_OPTIONS, height, 0, 0);
-    jbg_enc_out(&enc);
-    jbg_enc_free(&enc);
+    if (coder == JBIG_CODER_JBIGKIT)
+        CodeWithJbigKit(width, height, inbuf);
+    else if (!CodeBuiltIn(width, height, inbuf))
+        return -1; // no memory: *TotalOutLen asks for no more room
 
     if (g_OutputOverflow) {
         // What the caller must give next time: the BIH lands first, at the start.
@@ -61,6 +125,14 @@ long Tarsel_JBIGCompression(unsigned long width, unsigned long height, unsigned 
         return -1;
     }
     return *TotalOutLen;
+}
+
+long Tarsel_JBIGCompression(unsigned long width, unsigned long height, unsigned char* inbuf,
+                            unsigned char* outbuf, unsigned long outbufSize, long* TotalOutLen,
+                            long* OutJBGDataTimes)
+{
+    return JbigCompressWith(JbigDefaultCoder(), width, height, inbuf, outbuf, outbufSize, TotalOutLen,
+                            OutJBGDataTimes);
 }
 
 int Tarsel_BIEDecoding(char* image, char* inBuf, unsigned long imageSize, unsigned long inBufLen)

@@ -1,6 +1,8 @@
-// Codes a one-bit page with JBIG-KIT in the printer's fixed parameters and
-// keeps only the stripe data: the printer learns width and height from the
-// page header, so the 20-byte BIH the encoder emits first is dropped.
+// Codes a one-bit page in the printer's fixed JBIG parameters and keeps only
+// the stripe data: the printer learns width and height from the page header,
+// so the 20-byte BIH the encoder emits first is dropped. Two coders give the
+// same bytes: the built-in one (t82_encoder.h), and JBIG-KIT, kept as the
+// reference and to fall back to.
 #ifndef QUORIN_JBIG_ADAPTER_H
 #define QUORIN_JBIG_ADAPTER_H
 
@@ -8,19 +10,36 @@
 
 #include "printer_stream.h"
 
-// Compresses a bitmap of height rows of width/8 bytes (MSB leftmost, 1 =
-// black) into outbuf, which holds outbufSize bytes. *TotalOutLen and
-// *OutJBGDataTimes count bytes and output calls; both should be 0 on entry.
+// Compresses a bitmap of height rows of (width + 7) / 8 bytes (MSB leftmost,
+// 1 = black; bits past width are ignored) into outbuf, which holds
+// outbufSize bytes. *TotalOutLen and *OutJBGDataTimes count bytes and output
+// calls; both should be 0 on entry.
 // Returns the data length (also left in *TotalOutLen), or -1 when the data
 // did not fit: nothing is written past outbuf + outbufSize, and *TotalOutLen
 // then holds the room the data needs, so a second call with a buffer of
-// max(*TotalOutLen, JBIG_BIH_SIZE) bytes succeeds. Threads may compress at
-// the same time: each has a sink of its own.
+// max(*TotalOutLen, JBIG_BIH_SIZE) bytes succeeds (-1 with *TotalOutLen 0:
+// the built-in coder had no memory). Threads may compress at the same time:
+// each has a sink of its own. The coder is JbigDefaultCoder().
 long Tarsel_JBIGCompression(unsigned long width, unsigned long height, unsigned char* inbuf,
                             unsigned char* outbuf, unsigned long outbufSize, long* TotalOutLen,
                             long* OutJBGDataTimes);
 
-// The encoder's data sink; outBuf (the library's context pointer) is unused.
+enum JbigCoder {
+    JBIG_CODER_BUILTIN,
+    JBIG_CODER_JBIGKIT,
+};
+
+// The build's choice (CMake's QUORIN_JBIG_CODER), unless the environment
+// variable QUORIN_JBIG_CODER says "builtin" or "jbigkit"; read once.
+JbigCoder JbigDefaultCoder();
+
+// Tarsel_JBIGCompression with the coder named. Either way the data arrives
+// as JBIG-KIT hands it over: the BIH first, then pieces of at most 3999
+// bytes, each counted in *OutJBGDataTimes.
+long JbigCompressWith(JbigCoder coder, unsigned long width, unsigned long height, unsigned char* inbuf,
+                      unsigned char* outbuf, unsigned long outbufSize, long* TotalOutLen, long* OutJBGDataTimes);
+
+// JBIG-KIT's data sink; outBuf (the library's context pointer) is unused.
 void OutJBIGData(unsigned char* start, size_t len, void* outBuf);
 
 // Decodes a complete BIE (BIH included) and copies the first imageSize bytes
