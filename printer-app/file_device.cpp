@@ -76,7 +76,7 @@ bool FileOpen(pappl_device_t* device, const char* uri, const char* name)
         std::lock_guard<std::mutex> hold(gLock);
         dir = gDir;
     }
-    std::string rel = Below(dir, UriPath(uri));
+    std::string rel = Below(dir, UriPath(uri)), target = rel;
     int top = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     int fd = -1;
     if (top >= 0) {
@@ -87,6 +87,7 @@ bool FileOpen(pappl_device_t* device, const char* uri, const char* name)
             for (char& c : file)
                 if ((unsigned char)c < ' ' || c == 0x7f || (c & 0x80) || c == '/')
                     c = '_';
+            target = file;
             fd = OpenBeneath(sub, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
             close(sub);
         } else if (errno == ENOTDIR || errno == ENOENT) {
@@ -95,7 +96,8 @@ bool FileOpen(pappl_device_t* device, const char* uri, const char* name)
         close(top);
     }
     if (fd < 0) {
-        papplDeviceError(device, "Unable to open '%s' in '%s': %s", rel.c_str(), dir.c_str(), strerror(errno));
+        papplDeviceError(device, "Unable to open '%s' in '%s': %s", target.c_str(), dir.c_str(),
+                         errno == ELOOP ? "it is a symbolic link" : strerror(errno));
         return false;
     }
     papplDeviceSetData(device, new int(fd));

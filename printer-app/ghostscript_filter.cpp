@@ -19,7 +19,7 @@
 #include "job_settings.h"
 #include "job_watchdog.h"
 #include "media_tables.h"
-#include "page_placement.h"
+#include "sheet_placement.h"
 #include "raster_bridge.h"
 
 namespace {
@@ -35,7 +35,7 @@ struct Ghostscript {
 // A run of pages placed alike: one Ghostscript run.
 struct PageRun {
     int first = 1, last = 0; // 0: to the end
-    PagePlacement placement;
+    SheetPlacement placement;
 };
 
 std::string Points(double points)
@@ -140,7 +140,7 @@ std::vector<PageRun> PageRuns(pappl_job_t* job, const pappl_pr_options_t* option
     }
     const int end = last > 0 ? std::min(last, (int)sizes.size()) : (int)sizes.size();
     for (int page = first; page <= end; ++page) {
-        PagePlacement p = PlacePage(sizes[(size_t)page - 1].first, sizes[(size_t)page - 1].second,
+        SheetPlacement p = PlacePage(sizes[(size_t)page - 1].first, sizes[(size_t)page - 1].second,
                                     settings.pageSize, kMarginPoints, options->print_scaling);
         if (!runs.empty() && runs.back().placement.width == p.width && runs.back().placement.height == p.height &&
             runs.back().placement.boxX == p.boxX && runs.back().placement.boxWidth == p.boxWidth) {
@@ -183,7 +183,7 @@ int Pixels(double points, unsigned dpi)
 // Sends every page Ghostscript makes through the bridge, each placed on
 // the paper; false when the bridge refused one.
 bool PrintPages(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, const JobSettings& settings,
-                const PagePlacement& placement, int fd, unsigned* pages)
+                const SheetPlacement& placement, int fd, unsigned* pages)
 {
     const unsigned dpi = settings.resolution;
     const int width = Pixels(settings.pageSize[0], dpi), height = Pixels(settings.pageSize[1], dpi);

@@ -34,7 +34,8 @@ const char* const kReplaced[] = {"_papplJobValidateDocumentAttributes",
                                  "_papplPrinterSetAttributes",
                                  "_papplPrinterCopyAttributesNoLock",
                                  "_papplJobCopyAttributesNoLock",
-                                 "_papplJobCopyStateNoLock"};
+                                 "_papplJobCopyStateNoLock",
+                                 "papplClientHTMLAuthorize"};
 
 pappl_system_t* gServer = nullptr;
 void (*gBeforeDelete)(pappl_system_t*) = nullptr;
@@ -354,5 +355,23 @@ void _papplJobCopyStateNoLock(pappl_job_t* job, ipp_tag_t group_tag, ipp_t* ipp,
     } else if (ipp_attribute_t* listed = LastAttribute(ipp, "job-state-reasons")) {
         ippSetString(ipp, &listed, ippGetCount(listed), held);
     }
+}
+
+// Without an auth service or a web password, PAPPL lets everyone use every
+// web page, those that add, change and delete printers included. Here the
+// pages are the administrator's as IPP is; PAPPL's own password login is
+// kept for a server that set one.
+bool papplClientHTMLAuthorize(pappl_client_t* client)
+{
+    static auto pappl = Next<bool (*)(pappl_client_t*)>("papplClientHTMLAuthorize");
+    http_status_t code = papplClientIsAuthorized(client);
+    if (code == HTTP_STATUS_CONTINUE)
+        return true;
+    pappl_system_t* system = papplClientGetSystem(client);
+    char password[128] = "";
+    if (!papplSystemGetAuthService(system) && papplSystemGetPassword(system, password, sizeof password) && *password)
+        return pappl(client);
+    papplClientRespond(client, code, nullptr, nullptr, 0, 0);
+    return false;
 }
 }

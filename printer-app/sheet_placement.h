@@ -5,12 +5,12 @@
 // page larger than the imageable area and leave a smaller one as it is
 // ('auto' would fill on borderless paper, which the printer has not). A
 // page whose orientation is not the paper's is turned onto it.
-#ifndef QUORIN_APP_PAGE_PLACEMENT_H
-#define QUORIN_APP_PAGE_PLACEMENT_H
+#ifndef QUORIN_APP_SHEET_PLACEMENT_H
+#define QUORIN_APP_SHEET_PLACEMENT_H
 
 #include <pappl/pappl.h>
 
-struct PagePlacement {
+struct SheetPlacement {
     // The size, in points, the page is rendered to (the renderer scales
     // and turns it to fill exactly this).
     double width = 0, height = 0;
@@ -21,12 +21,12 @@ struct PagePlacement {
 
 // pageWidth x pageHeight: the page's size in points, turned as it is
 // shown; paper: the paper's in points; margin: the unprintable border.
-PagePlacement PlacePage(double pageWidth, double pageHeight, const unsigned paper[2], double margin,
+SheetPlacement PlacePage(double pageWidth, double pageHeight, const unsigned paper[2], double margin,
                         pappl_scaling_t scaling);
 
 // The same for a document whose page size is not known (PostScript): it
 // is taken to be the paper's.
-PagePlacement PlaceUnknownPage(const unsigned paper[2], double margin, pappl_scaling_t scaling);
+SheetPlacement PlaceUnknownPage(const unsigned paper[2], double margin, pappl_scaling_t scaling);
 
 // The first pixel offset of a rendered extent within a box, centred: may
 // be negative (the page is cropped).

@@ -1,12 +1,12 @@
-#include "page_placement.h"
+#include "sheet_placement.h"
 
 #include <algorithm>
 #include <utility>
 
-PagePlacement PlacePage(double w, double h, const unsigned paper[2], double margin, pappl_scaling_t scaling)
+SheetPlacement PlacePage(double w, double h, const unsigned paper[2], double margin, pappl_scaling_t scaling)
 {
     const double pw = paper[0], ph = paper[1], iw = pw - 2 * margin, ih = ph - 2 * margin;
-    PagePlacement p;
+    SheetPlacement p;
     if (w <= 0 || h <= 0)
         w = pw, h = ph;
     if ((w > h) != (pw > ph) && w != h)
@@ -30,7 +30,7 @@ PagePlacement PlacePage(double w, double h, const unsigned paper[2], double marg
     return p;
 }
 
-PagePlacement PlaceUnknownPage(const unsigned paper[2], double margin, pappl_scaling_t scaling)
+SheetPlacement PlaceUnknownPage(const unsigned paper[2], double margin, pappl_scaling_t scaling)
 {
     return PlacePage(paper[0], paper[1], paper, margin, scaling);
 }
