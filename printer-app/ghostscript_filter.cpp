@@ -25,6 +25,7 @@
 namespace {
 // The engine's unprintable border, every side, in points.
 const double kMarginPoints = kMarginHmm * 72.0 / 2540.0;
+const size_t kMaxRuns = 20;
 
 struct Ghostscript {
     pid_t pid = -1;
@@ -130,27 +131,32 @@ std::vector<PageRun> PageRuns(pappl_job_t* job, const pappl_pr_options_t* option
     if (pdf)
         sizes = PdfPageSizes(job, file);
     std::vector<PageRun> runs;
-    if (sizes.empty()) {
+    if (!sizes.empty()) {
+        for (int page = first; page <= (last > 0 ? std::min(last, (int)sizes.size()) : (int)sizes.size()); ++page) {
+            SheetPlacement p = PlacePage(sizes[(size_t)page - 1].first, sizes[(size_t)page - 1].second,
+                                         settings.pageSize, kMarginPoints, options->print_scaling);
+            const SheetPlacement* q = runs.empty() ? nullptr : &runs.back().placement;
+            if (q && q->width == p.width && q->height == p.height && q->boxX == p.boxX && q->boxWidth == p.boxWidth) {
+                runs.back().last = page;
+                continue;
+            }
+            PageRun run;
+            run.first = run.last = page;
+            run.placement = p;
+            runs.push_back(run);
+        }
+    }
+    // Pages of many sizes in turn would start Ghostscript for each: they
+    // are all fitted into the printable area in one run instead.
+    if (runs.size() > kMaxRuns)
+        runs.clear();
+    if (runs.empty()) {
         PageRun all;
         all.first = first;
         all.last = last;
-        all.placement = PlaceUnknownPage(settings.pageSize, kMarginPoints, options->print_scaling);
+        all.placement = PlaceUnknownPage(settings.pageSize, kMarginPoints,
+                                         sizes.empty() ? options->print_scaling : PAPPL_SCALING_FIT);
         runs.push_back(all);
-        return runs;
-    }
-    const int end = last > 0 ? std::min(last, (int)sizes.size()) : (int)sizes.size();
-    for (int page = first; page <= end; ++page) {
-        SheetPlacement p = PlacePage(sizes[(size_t)page - 1].first, sizes[(size_t)page - 1].second,
-                                    settings.pageSize, kMarginPoints, options->print_scaling);
-        if (!runs.empty() && runs.back().placement.width == p.width && runs.back().placement.height == p.height &&
-            runs.back().placement.boxX == p.boxX && runs.back().placement.boxWidth == p.boxWidth) {
-            runs.back().last = page;
-            continue;
-        }
-        PageRun run;
-        run.first = run.last = page;
-        run.placement = p;
-        runs.push_back(run);
     }
     return runs;
 }
