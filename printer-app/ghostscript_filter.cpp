@@ -155,7 +155,7 @@ std::vector<PageRun> PageRuns(pappl_job_t* job, const pappl_pr_options_t* option
         all.first = first;
         all.last = last;
         all.placement = PlaceUnknownPage(settings.pageSize, kMarginPoints,
-                                         sizes.empty() ? options->print_scaling : PAPPL_SCALING_FIT);
+                                         sizes.empty() ? options->print_scaling : (pappl_scaling_t)PAPPL_SCALING_FIT);
         runs.push_back(all);
     }
     return runs;
