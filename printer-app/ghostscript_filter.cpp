@@ -203,7 +203,8 @@ bool PrintPages(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* d
         ++*pages;
         const int bytes = (int)rendered.cupsBitsPerPixel / 8;
         const int renderedWidth = (int)rendered.cupsWidth, renderedHeight = (int)rendered.cupsHeight;
-        const int x0 = CentredOffset(boxX, boxWidth, renderedWidth), y0 = CentredOffset(boxY, boxHeight, renderedHeight);
+        const int x0 = CentredOffset(boxX, boxWidth, renderedWidth);
+        const int y0 = CentredOffset(boxY, boxHeight, renderedHeight);
         options->header = rendered;
         options->header.cupsWidth = (unsigned)width;
         options->header.cupsHeight = (unsigned)height;
@@ -220,7 +221,8 @@ bool PrintPages(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* d
                 if (cupsRasterReadPixels(ras, in.data(), (unsigned)in.size()) != in.size())
                     break; // Ghostscript stopped; its exit status tells
                 if (row++ == y - y0 && right > left)
-                    memcpy(&out[(size_t)left * bytes], &in[(size_t)(left - x0) * bytes], (size_t)(right - left) * bytes);
+                    memcpy(&out[(size_t)left * bytes], &in[(size_t)(left - x0) * bytes],
+                           (size_t)(right - left) * bytes);
             }
             ok = BridgeWriteLine(job, options, device, (unsigned)y, out.data());
         }

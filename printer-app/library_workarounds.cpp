@@ -272,7 +272,8 @@ pappl_printer_t* papplPrinterCreate(pappl_system_t* system, int printer_id, cons
                                                   const char*)>("papplPrinterCreate");
     std::string why;
     if (!gLoadingState.load(std::memory_order_acquire) && !FileDeviceAllowed(device_uri, &why)) {
-        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Printer '%s' not added: %s", printer_name ? printer_name : "", why.c_str());
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Printer '%s' not added: %s", printer_name ? printer_name : "",
+                 why.c_str());
         errno = EACCES;
         return nullptr;
     }
@@ -315,8 +316,8 @@ bool _papplPrinterSetAttributes(pappl_client_t* client, pappl_printer_t* printer
 void _papplPrinterCopyAttributesNoLock(pappl_printer_t* printer, pappl_client_t* client, cups_array_t* ra,
                                        const char* format)
 {
-    static auto pappl =
-        Next<void (*)(pappl_printer_t*, pappl_client_t*, cups_array_t*, const char*)>("_papplPrinterCopyAttributesNoLock");
+    using Copy = void (*)(pappl_printer_t*, pappl_client_t*, cups_array_t*, const char*);
+    static auto pappl = Next<Copy>("_papplPrinterCopyAttributesNoLock");
     pappl(printer, client, ra, format);
     if (!Requested(ra, "printer-id"))
         return;

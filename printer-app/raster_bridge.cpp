@@ -171,7 +171,8 @@ bool BridgeStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
     if (b->skipping)
         return b->failure.empty();
     const cups_page_header2_t& in = options->header;
-    const bool gray = in.cupsBitsPerPixel == 8 && (in.cupsColorSpace == CUPS_CSPACE_SW || in.cupsColorSpace == CUPS_CSPACE_W);
+    const bool gray =
+        in.cupsBitsPerPixel == 8 && (in.cupsColorSpace == CUPS_CSPACE_SW || in.cupsColorSpace == CUPS_CSPACE_W);
     // Ghostscript renders text pages as RGB, which goes to the filter as it is.
     b->rgbIn = !b->settings.photo && in.cupsBitsPerPixel == 24 &&
                (in.cupsColorSpace == CUPS_CSPACE_RGB || in.cupsColorSpace == CUPS_CSPACE_SRGB);
