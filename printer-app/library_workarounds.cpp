@@ -190,11 +190,14 @@ void* _papplJobProcess(pappl_job_t* job)
 }
 
 // A document that arrives too slowly is cut off (see document_uploads).
+// PAPPL aborts its job with no reason when the cut ends a read with an
+// error rather than an early end.
 void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* job)
 {
     static auto pappl = Next<void (*)(pappl_client_t*, pappl_job_t*)>("_papplJobCopyDocumentData");
     http_t* http = papplClientGetHTTP(client);
-    BeginUpload(http, papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job));
+    const int printerId = papplPrinterGetID(papplJobGetPrinter(job)), jobId = papplJobGetID(job);
+    BeginUpload(http, printerId, jobId);
     tUploading = true;
     pappl(client, job);
     tUploading = false;
@@ -203,6 +206,8 @@ void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* job)
         tAbandoning = false;
         UnlockAbandonedUpload();
     }
+    if (UploadWasCut(printerId, jobId) && papplJobGetState(job) == IPP_JSTATE_ABORTED)
+        papplJobSetMessage(job, "The document did not arrive within %u seconds.", DocumentTimeLimit());
 }
 
 // When a document does not arrive, PAPPL takes the system's lock for
