@@ -4,13 +4,6 @@
 #include <avahi-common/simple-watch.h>
 #include <pappl/pappl.h>
 
-// PAPPL's own device schemes. It adds them only when no scheme is there
-// yet, and the first scheme of a name wins: the app adds its "dnssd" first,
-// then PAPPL's (exported by libpappl1, not declared by its headers).
-extern "C" void _papplDeviceAddFileScheme(void);
-extern "C" void _papplDeviceAddNetworkSchemes(void);
-extern "C" void _papplDeviceAddUSBScheme(void);
-
 namespace {
 bool DaemonRunning()
 {
@@ -51,14 +44,13 @@ ssize_t NoWrite(pappl_device_t*, const void*, size_t)
 }
 } // namespace
 
-bool GuardDnsSd()
+bool DnsSdRunning()
 {
-    if (DaemonRunning())
-        return true;
+    return DaemonRunning();
+}
+
+void AddDnsSdStandIn()
+{
     papplDeviceAddScheme("dnssd", PAPPL_DEVTYPE_DNS_SD, ListNothing, RefuseOpen, CloseNothing, NoData, NoWrite,
                          nullptr, nullptr);
-    _papplDeviceAddFileScheme();
-    _papplDeviceAddNetworkSchemes();
-    _papplDeviceAddUSBScheme();
-    return false;
 }

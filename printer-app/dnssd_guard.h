@@ -8,9 +8,11 @@
 #ifndef QUORIN_APP_DNSSD_GUARD_H
 #define QUORIN_APP_DNSSD_GUARD_H
 
-// Looks for the daemon and, without it, puts the app's "dnssd" device
-// scheme in place of PAPPL's; before PAPPL lists or opens a device. Returns
-// whether DNS-SD is available.
-bool GuardDnsSd();
+// Whether avahi-daemon answers.
+bool DnsSdRunning();
+
+// The app's "dnssd" device scheme, which finds nothing; in place of PAPPL's
+// (see device_schemes.h).
+void AddDnsSdStandIn();
 
 #endif

@@ -21,8 +21,11 @@ FilterLineKind ReadFilterLine(const std::string& line, FilterReport* report, std
         // "PAGE: n c": side n, printed c times.
         unsigned side = 0, copies = 0;
         char rest = 0;
-        if (sscanf(text->c_str(), "%u %u %c", &side, &copies, &rest) == 2)
+        if (sscanf(text->c_str(), "%u %u %c", &side, &copies, &rest) == 2) {
             report->impressions += copies;
+            report->side = side;
+            report->copies = copies;
+        }
         return FILTER_LINE_PAGE;
     }
     if (StripPrefix(line, "ERROR:", text)) {

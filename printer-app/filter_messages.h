@@ -8,6 +8,7 @@ enum FilterLineKind { FILTER_LINE_PAGE, FILTER_LINE_ERROR, FILTER_LINE_INFO, FIL
 
 struct FilterReport {
     unsigned impressions = 0; // sides the printer prints, copies included
+    unsigned side = 0, copies = 0; // the last PAGE: line's
     std::string error;        // the first ERROR: sentence
 };
 

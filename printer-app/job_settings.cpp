@@ -31,6 +31,11 @@ unsigned DensityForDarkness(int configured, int requested)
     return (unsigned)(kDensityLevels - (darkness * (kDensityLevels - 1) + 50) / 100);
 }
 
+int DarknessOnStep(int configured)
+{
+    return (kDensityLevels - (int)DensityForDarkness(configured, 0)) * 100 / (kDensityLevels - 1);
+}
+
 JobSettings SettingsForJob(const pappl_pr_options_t* options, const char* documentHandling, ipp_t* printerDefaults)
 {
     JobSettings s;
@@ -89,6 +94,8 @@ void FilterPageHeader(const JobSettings& s, unsigned width, unsigned height, cup
     h->cupsInteger[0] = s.tonerSave;
     h->cupsInteger[1] = s.negative;
     h->cupsInteger[2] = s.mirror;
+    // Photo: the filter leaves the edges as they are, whatever the depth.
+    h->cupsInteger[3] = s.photo;
     h->cupsMediaType = s.mediaType;
     h->MediaPosition = s.mediaPosition;
     h->Duplex = s.duplex ? CUPS_TRUE : CUPS_FALSE;

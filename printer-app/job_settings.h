@@ -10,9 +10,10 @@ extern const char* const kTonerSaveAttr;
 extern const char* const kNegativeAttr;
 extern const char* const kMirrorAttr;
 
-// Darkness as a printer keeps it (0-100) at the printer description's
-// default density.
-const int kDarknessConfigured = 50;
+// Darkness as a printer keeps it (0-100): six steps of 20, one per density
+// (100 the darkest, 1; 0 the lightest, 6), 60 the printer description's
+// default density 3.
+const int kDarknessConfigured = 60;
 const int kDensityLevels = 6;
 
 struct JobSettings {
@@ -26,7 +27,7 @@ struct JobSettings {
     bool tumble = false;
     unsigned copies = 1;
     bool collate = false;         // the filter makes the collated copies
-    bool photo = false;           // 8-bit gray pages: no edge reinforcement
+    bool photo = false;           // 8-bit gray pages, cupsInteger[3] 1: no edge reinforcement
     unsigned pageSize[2] = {595, 842}; // the job's media, in points
     unsigned resolution = 600;
 };
@@ -34,6 +35,9 @@ struct JobSettings {
 // The density the six-step print darkness gives: the printer's configured
 // darkness (0-100) moved by the job's print-darkness (-100 to 100).
 unsigned DensityForDarkness(int configured, int requested);
+
+// The step a configured darkness stands for, as the printer prints it.
+int DarknessOnStep(int configured);
 
 // documentHandling: the job's multiple-document-handling, NULL for the
 // default (collated copies). printerDefaults: the printer's "<name>-default"

@@ -19,4 +19,8 @@ int JobThreadsRunning();
 // fn runs when PAPPL deletes the system, before it does.
 void BeforeSystemDelete(pappl_system_t* system, void (*fn)(pappl_system_t*));
 
+// Printers are being read back from the saved state (their devices are
+// taken as they are).
+void LoadingState(bool loading);
+
 #endif

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <string>
 
+#include "device_schemes.h"
 #include "dnssd_guard.h"
+#include "printer_device.h"
 #include "quorin_driver.h"
 #include "server_lifecycle.h"
 #include "system_setup.h"
@@ -78,7 +80,8 @@ int main(int argc, char* argv[])
     const std::string subcommand = Subcommand(argc, argv);
     app.server = subcommand == "server";
     if (app.server || subcommand == "devices")
-        app.dnssd = GuardDnsSd();
+        app.dnssd = DnsSdRunning();
+    AddDeviceSchemes(app.dnssd);
 
     // Every other sub-command starts a server of its own when none runs; it
     // is stopped again once the sub-command is done.
@@ -92,6 +95,8 @@ int main(int argc, char* argv[])
                                "Velorin Quorin printer application, printing through rastertoQuorin.",
                                kQuorinDriverCount, kQuorinDrivers, QuorinAutoAdd, QuorinDriver, nullptr, nullptr,
                                CreateSystem, nullptr, &app);
+    if (status == 0 && !help && subcommand == "modify")
+        status = SendDeviceChange(app.baseName, socket, argc, argv);
     if (mayStart && !wasRunning && ServerAnswers(socket))
         StopServer(socket);
     return status;

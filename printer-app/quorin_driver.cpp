@@ -113,7 +113,7 @@ bool QuorinDriver(pappl_system_t*, const char* driverName, const char*, const ch
     SetMedia(&d->media_ready[0], kPaperSizes[0].pwgName, d->source[0]);
     SetMedia(&d->media_default, kPaperSizes[0].pwgName, "auto");
 
-    // Six steps of print darkness, one per density; the default is density 3.
+    // Six steps of print darkness, one per density (see job_settings.h).
     d->darkness_supported = kDensityLevels;
     d->darkness_configured = kDarknessConfigured;
     d->darkness_default = 0;
@@ -152,4 +152,41 @@ void QuorinPrinterCreated(pappl_printer_t* printer, void*)
     toner.level = -1;
     toner.type = PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE;
     papplPrinterSetSupplies(printer, 1, &toner);
+}
+
+namespace {
+// One strings file per language PAPPL ships, for want of translations the
+// same words in each: better than the attributes' keywords.
+const char kSettingNames[] = "\"toner-save\" = \"Toner saving\";\n"
+                             "\"negative-print\" = \"Negative printing\";\n"
+                             "\"mirror-print\" = \"Mirror printing\";\n";
+const char* const kLanguages[] = {"de", "en", "es", "fr", "it", "ja", "nb-NO", "pl", "tr"};
+
+void PutDarknessOnStep(pappl_printer_t* printer, void*)
+{
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    int step = DarknessOnStep(data.darkness_configured);
+    if (step == data.darkness_configured)
+        return;
+    data.darkness_configured = step;
+    papplPrinterSetDriverDefaults(printer, &data, 0, nullptr);
+}
+} // namespace
+
+void AddSettingNames(pappl_system_t* system)
+{
+    for (const char* language : kLanguages) {
+        std::string path = std::string("/quorin-") + language + ".strings";
+        papplSystemAddStringsData(system, path.c_str(), language, kSettingNames);
+        // The words stay with the language. PAPPL would add one more
+        // printer-strings-languages-supported to the printer's attributes on
+        // every request while a strings file is among its resources.
+        papplSystemRemoveResource(system, path.c_str());
+    }
+}
+
+void KeepSettingsOnSteps(pappl_system_t* system)
+{
+    papplSystemIteratePrinters(system, PutDarknessOnStep, nullptr);
 }

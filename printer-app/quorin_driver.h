@@ -18,4 +18,11 @@ const char* QuorinAutoAdd(const char* deviceInfo, const char* deviceUri, const c
 // Called once a printer exists: what the driver data cannot say.
 void QuorinPrinterCreated(pappl_printer_t* printer, void* cbdata);
 
+// The words the web pages show for the printer's own settings.
+void AddSettingNames(pappl_system_t* system);
+
+// Puts every printer's darkness on one of its six steps: the web pages
+// offer only those, and show none as chosen otherwise.
+void KeepSettingsOnSteps(pappl_system_t* system);
+
 #endif

@@ -9,6 +9,7 @@
 #include "filter_child.h"
 #include "filter_messages.h"
 #include "job_settings.h"
+#include "job_sheets.h"
 #include "job_watchdog.h"
 
 namespace {
@@ -21,6 +22,7 @@ struct BridgeJob {
     std::string failure;     // why the job failed, for its user
     unsigned lastPage = 0;   // the last page number sent
     bool skipping = false;   // the current page is not sent
+    bool rgbIn = false;      // the current page comes as 24-bit RGB
     std::vector<unsigned char> line;
 };
 
@@ -65,6 +67,8 @@ void OnFilterLine(void* ctx, const std::string& line)
     switch (ReadFilterLine(line, &b->report, &text)) {
     case FILTER_LINE_PAGE:
         SyncImpressions(b, false);
+        if (b->report.copies > 0)
+            CountSide(b->job, b->report.side, b->report.copies, b->settings.duplex);
         break;
     case FILTER_LINE_ERROR:
         papplLogJob(b->job, PAPPL_LOGLEVEL_ERROR, "rastertoQuorin: %s", text.c_str());
@@ -167,7 +171,12 @@ bool BridgeStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
     if (b->skipping)
         return b->failure.empty();
     const cups_page_header2_t& in = options->header;
-    if (in.cupsBitsPerPixel != 8 || (in.cupsColorSpace != CUPS_CSPACE_SW && in.cupsColorSpace != CUPS_CSPACE_W))
+    const bool gray =
+        in.cupsBitsPerPixel == 8 && (in.cupsColorSpace == CUPS_CSPACE_SW || in.cupsColorSpace == CUPS_CSPACE_W);
+    // Ghostscript renders text pages as RGB, which goes to the filter as it is.
+    b->rgbIn = !b->settings.photo && in.cupsBitsPerPixel == 24 &&
+               (in.cupsColorSpace == CUPS_CSPACE_RGB || in.cupsColorSpace == CUPS_CSPACE_SRGB);
+    if (!gray && !b->rgbIn)
         return Fail(b, "Page " + std::to_string(page) + " came as " + std::to_string(in.cupsBitsPerPixel) +
                            "-bit raster in color space " + std::to_string(in.cupsColorSpace) +
                            "; the printer takes 8-bit gray.");
@@ -193,7 +202,7 @@ bool BridgeWriteLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
     }
     const unsigned width = options->header.cupsWidth;
     const unsigned char* out = line;
-    if (!b->settings.photo) {
+    if (!b->settings.photo && !b->rgbIn) {
         // Equal red, green and blue: the filter's gray is the same gray.
         unsigned char* rgb = b->line.data();
         for (unsigned x = 0; x < width; ++x, rgb += 3)

@@ -7,10 +7,14 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "document_formats.h"
 #include "document_uploads.h"
+#include "library_workarounds.h"
 
 namespace {
 // Never destroyed: the saving thread may wait on them until the process ends.
@@ -18,6 +22,7 @@ std::mutex& gLock = *new std::mutex;
 std::condition_variable& gWake = *new std::condition_variable;
 std::string gPath;
 bool gPending = false, gFinished = false;
+void (*gTidy)(pappl_system_t*) = nullptr;
 
 void Save(pappl_system_t* system)
 {
@@ -41,8 +46,10 @@ void Saver(pappl_system_t* system)
     }
 }
 
-bool QueueSave(pappl_system_t*, void*)
+bool QueueSave(pappl_system_t* system, void*)
 {
+    if (gTidy)
+        gTidy(system);
     std::lock_guard<std::mutex> hold(gLock);
     gPending = true;
     gWake.notify_all();
@@ -92,9 +99,21 @@ std::string SaneJob(const std::string& value, std::set<long>* ids)
 }
 } // namespace
 
-std::string StateFilePath(const char* baseName)
+std::string LegacyStateFilePath(const char* baseName)
+{
+    return getuid() == 0 && !getenv("SNAP_COMMON") ? "/var/lib/" + std::string(baseName) + ".state" : "";
+}
+
+std::string StateFilePath(const char* baseName, const char* directory)
 {
     std::string base = baseName;
+    // systemd's StateDirectory= may name several, separated by colons.
+    std::string systemd = getenv("STATE_DIRECTORY") ? getenv("STATE_DIRECTORY") : "";
+    systemd = systemd.substr(0, systemd.find(':'));
+    if (directory && *directory)
+        return std::string(directory) + "/" + base + ".state";
+    if (!systemd.empty())
+        return systemd + "/" + base + ".state";
     const char* snap = getenv("SNAP_COMMON");
     const char* config = getenv("XDG_CONFIG_HOME");
     const char* home = getenv("HOME");
@@ -136,18 +155,32 @@ std::string SanitizeState(const std::string& state)
     return out;
 }
 
-void UseStateFile(pappl_system_t* system, const std::string& path)
+void UseStateFile(pappl_system_t* system, const std::string& path, const std::string& legacyPath,
+                  void (*tidy)(pappl_system_t*))
 {
     gPath = path;
+    gTidy = tidy;
+    // A folder named for the state (not PAPPL's own places) is made when
+    // missing, the server's alone.
+    const std::string folder = path.substr(0, path.rfind('/'));
+    if (!folder.empty() && access(folder.c_str(), F_OK) != 0 && mkdir(folder.c_str(), 0700) != 0)
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to make the state folder '%s': %s", folder.c_str(),
+                 strerror(errno));
     std::ifstream in(path, std::ios::binary);
+    if (!in && !legacyPath.empty() && legacyPath != path)
+        in.open(legacyPath, std::ios::binary);
     if (in) {
         std::ostringstream state;
         state << in.rdbuf();
         std::string sane = path + ".loading";
         std::ofstream(sane, std::ios::binary | std::ios::trunc) << SanitizeState(state.str());
+        LoadingState(true);
         papplSystemLoadState(system, sane.c_str());
+        LoadingState(false);
         unlink(sane.c_str());
     }
+    if (tidy)
+        tidy(system);
     papplSystemSetSaveCallback(system, QueueSave, nullptr);
     std::thread(Saver, system).detach();
 }

@@ -7,17 +7,26 @@
 #include <pappl/pappl.h>
 #include <string>
 
-// Where PAPPL's server keeps the state of the app named baseName.
-std::string StateFilePath(const char* baseName);
+// Where the server keeps the state of the app named baseName: in the folder
+// named with -o state-directory, else in systemd's $STATE_DIRECTORY, else
+// where PAPPL would keep it.
+std::string StateFilePath(const char* baseName, const char* directory);
+
+// Where PAPPL keeps it when run by root, which earlier versions used; read
+// when the state file is not there yet.
+std::string LegacyStateFilePath(const char* baseName);
 
 // A copy of the state fit to load: lines PAPPL cannot read without a value
 // are dropped, jobs it would choke on are repaired or dropped, and a job
 // that was printing when the app stopped is queued again.
 std::string SanitizeState(const std::string& state);
 
-// Loads the state into the system and saves it from now on, on a thread of
-// its own (PAPPL would save on its main loop); before the system runs.
-void UseStateFile(pappl_system_t* system, const std::string& path);
+// Loads the state into the system (from legacyPath when path is not
+// there) and saves it from now on, on a thread of its own (PAPPL would save
+// on its main loop); before the system runs. tidy runs after the load and
+// before each save, on the main loop.
+void UseStateFile(pappl_system_t* system, const std::string& path, const std::string& legacyPath,
+                  void (*tidy)(pappl_system_t*));
 
 // Saves once more if anything changed and stops saving: the system is about
 // to go.

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <string>
 
+#include "admin_access.h"
 #include "document_uploads.h"
+#include "file_device.h"
 #include "job_watchdog.h"
 #include "library_workarounds.h"
 #include "print_document.h"
@@ -61,11 +63,27 @@ pappl_loglevel_t LogLevel(const char* name)
     return PAPPL_LOGLEVEL_INFO;
 }
 
+// Bytes, with an optional k or m; `otherwise` when not a size.
+size_t LogSize(const char* value, size_t otherwise)
+{
+    char* end = nullptr;
+    unsigned long long n = value ? strtoull(value, &end, 10) : 0;
+    if (!value || end == value)
+        return otherwise;
+    if (*end == 'k' || *end == 'K')
+        n <<= 10, ++end;
+    else if (*end == 'm' || *end == 'M')
+        n <<= 20, ++end;
+    return *end ? otherwise : (size_t)n;
+}
+
 unsigned Seconds(const char* value, unsigned otherwise)
 {
     long n = value ? strtol(value, nullptr, 10) : 0;
     return n > 0 ? (unsigned)n : otherwise;
 }
+
+const size_t kLogSize = 1 << 20, kDebugLogSize = 32 << 20;
 
 void BeforeDelete(pappl_system_t* system)
 {
@@ -99,13 +117,23 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data
     papplSystemSetMIMECallback(system, DetectDocumentFormat, nullptr);
     SetJobTimeLimit(Seconds(option("job-timeout"), 3600));
     SetDocumentTimeLimit(Seconds(option("document-timeout"), 300));
+    SetUpAdminAccess(system, option("admin-group"));
+    AddSettingNames(system);
+    // A debug log fills PAPPL's 1 MiB within seconds; the log is rotated
+    // once it reaches this, and one older file is kept.
+    const bool debug = LogLevel(option("log-level")) == PAPPL_LOGLEVEL_DEBUG;
+    papplSystemSetMaxLogSize(system, LogSize(option("max-log-size"), debug ? kDebugLogSize : kLogSize));
     if (!app || !app->server)
         return system;
     CheckLibraryWorkarounds(system);
+    std::string why;
+    if (!SetFileDeviceDirectory(option("file-device-directory"), &why))
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "file: devices are off: %s.", why.c_str());
     if (!app->dnssd)
         papplLog(system, PAPPL_LOGLEVEL_WARN, "avahi-daemon is not running: the printers are not announced on the "
                                               "network (DNS-SD) and network printers are not discovered.");
-    UseStateFile(system, StateFilePath(app->baseName));
+    UseStateFile(system, StateFilePath(app->baseName, option("state-directory")), LegacyStateFilePath(app->baseName),
+                 KeepSettingsOnSteps);
     PrepareServerLifecycle(system, app->baseName);
     BeforeSystemDelete(system, BeforeDelete);
     return system;

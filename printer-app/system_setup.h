@@ -14,10 +14,13 @@ struct AppContext {
 
 // papplMainloop's system callback (data: the AppContext). Takes the -o
 // options server-name, server-hostname, server-port, listen-hostname,
-// spool-directory, log-file, log-level, server-options, auth-service,
-// private-server (set by PAPPL for the server its sub-commands start),
-// job-timeout (seconds a job may print for) and document-timeout (seconds a
-// document may take to arrive); others are ignored.
+// spool-directory, log-file, log-level, max-log-size (bytes, or with k or
+// m), server-options, auth-service (PAM service for logins), admin-group,
+// file-device-directory (the folder file: devices may write in),
+// state-directory (else $STATE_DIRECTORY), private-server (set by PAPPL for
+// the server its sub-commands start), job-timeout (seconds a job may print
+// for) and document-timeout (seconds a document may take to arrive); others
+// are ignored.
 pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data);
 
 #endif

@@ -12,7 +12,8 @@ PKGS=(quorin-tools quorin-printer-app printer-driver-quorin)
 APP=/usr/sbin/quorin-printer-app
 UNIT=/lib/systemd/system/quorin-printer-app.service
 # What the server makes for itself, which only the purge removes.
-STATE_FILES=(/var/lib/quorin-printer-app.state /var/spool/quorin-printer-app /run/quorin-printer-app.sock)
+STATE_FILES=(/var/lib/quorin-printer-app /var/lib/quorin-printer-app.state /var/spool/quorin-printer-app
+             /run/quorin-printer-app.sock)
 WORK=$(mktemp -d /tmp/quorin-packages-XXXXXX)
 chmod 755 "$WORK"
 CUPSD_PID="" APP_PID="" SINK_PID=""
@@ -184,6 +185,7 @@ wait_for 180 eval "! kill -0 $SINK_PID 2>/dev/null" || fail "the job did not rea
 SINK_PID=""
 /usr/bin/vlgdidecode --pages-summary "$WORK/app.prn" || fail "the application's stream does not decode"
 "$APP" jobs -d CI
+wait_for 30 test -s /var/lib/quorin-printer-app/quorin-printer-app.state || fail "no state saved in /var/lib/quorin-printer-app"
 if [ -n "$APP_PID" ]; then
     stop_pid "$APP_PID"
     APP_PID=""

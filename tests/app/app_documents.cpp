@@ -21,10 +21,10 @@ std::vector<uint8_t> HalfBlack()
 }
 } // namespace
 
-cups_page_header2_t GrayPageHeader(const char* pwgMedia)
+cups_page_header2_t GrayPageHeader(const char* pwgMedia, unsigned dpi)
 {
     cups_page_header2_t h;
-    cupsRasterInitPWGHeader(&h, pwgMediaForPWG(pwgMedia), "sgray_8", 600, 600, "one-sided", nullptr);
+    cupsRasterInitPWGHeader(&h, pwgMediaForPWG(pwgMedia), "sgray_8", (int)dpi, (int)dpi, "one-sided", nullptr);
     return h;
 }
 

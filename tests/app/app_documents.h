@@ -11,9 +11,9 @@
 #include "raster_job.h"
 #include "test_pages.h"
 
-// An 8-bit gray page header (sgray_8) for a PWG media size at 600 dpi, the
+// An 8-bit gray page header (sgray_8) for a PWG media size, at 600 dpi the
 // layout the app asks of clients.
-cups_page_header2_t GrayPageHeader(const char* pwgMedia);
+cups_page_header2_t GrayPageHeader(const char* pwgMedia, unsigned dpi = 600);
 
 // The same pages as the printer description's 24-bit RGB raster, which
 // is what the filter gets from CUPS.

@@ -88,7 +88,7 @@ bool RestartAppServer(AppServer* app, std::string* why)
         std::vector<std::string> argv = {"quorin-printer-app", "server", "-o", "server-port=" + std::to_string(app->port),
                                          "-o", "listen-hostname=127.0.0.1", "-o", "spool-directory=" + app->dir + "/spool",
                                          "-o", "log-file=" + app->dir + "/app.log", "-o", "log-level=info", "-o",
-                                         "server-options=no-tls"};
+                                         "server-options=no-tls", "-o", "file-device-directory=" + app->dir + "/out"};
         for (const std::string& o : app->options)
             argv.insert(argv.end(), {"-o", o});
         Spawned s = StartProgram(QUORIN_APP_PATH, argv, StateEnv(*app), app->dir);
@@ -105,7 +105,8 @@ bool RestartAppServer(AppServer* app, std::string* why)
 
 bool StartAppServer(AppServer* app, std::string* why)
 {
-    app->dir = MakeTempDir("app");
+    if (app->dir.empty())
+        app->dir = MakeTempDir("app");
     for (const char* sub : {"/state", "/spool", "/out"})
         mkdir((app->dir + sub).c_str(), 0700);
     if (!RestartAppServer(app, why))
@@ -234,6 +235,8 @@ IppJob PrintDocument(const AppServer& app, const std::string& document, const st
     job.message = LastValue(r.out, "job-state-message");
     std::string impressions = LastValue(r.out, "job-impressions-completed");
     job.impressions = impressions.empty() ? -1 : atoi(impressions.c_str());
+    std::string sheets = LastValue(r.out, "job-media-sheets-completed");
+    job.sheets = sheets.empty() ? -1 : atoi(sheets.c_str());
     job.stream = ReadFile(app.dir + "/out/" + name + ".prn");
     return job;
 }

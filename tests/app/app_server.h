@@ -24,7 +24,8 @@ struct AppServer {
     ~AppServer();
 };
 
-// A fresh folder and server, with the printer added.
+// A fresh folder (unless app->dir names one already) and server, with the
+// printer added.
 bool StartAppServer(AppServer* app, std::string* why);
 
 // Starts the server again on the folder it had (its saved state included).
@@ -59,6 +60,7 @@ struct IppJob {
     std::string state;   // job-state keyword at the end
     std::string message; // job-state-message
     int impressions = -1; // job-impressions-completed
+    int sheets = -1;      // job-media-sheets-completed
     std::string stream;  // what the printer received
     std::string report;  // ipptool's, for failure messages
 };

@@ -5,21 +5,24 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
+#include <grp.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 const char kResource[] = "/ipp/print/Quorin";
+const char kSystem[] = "/ipp/system";
 
 http_t* Connect(int port)
 {
     return httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
 }
 
-ipp_t* Request(int port, ipp_op_t op, int jobId = 0)
+ipp_t* Request(int port, ipp_op_t op, int jobId = 0, bool system = false)
 {
     ipp_t* request = ippNewRequest(op);
-    std::string uri = "ipp://127.0.0.1:" + std::to_string(port) + kResource;
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+    std::string uri = "ipp://127.0.0.1:" + std::to_string(port) + (system ? kSystem : kResource);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, system ? "system-uri" : "printer-uri", nullptr, uri.c_str());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
     if (jobId)
         ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
@@ -184,4 +187,43 @@ int JobIdByName(int port, const std::string& name)
     }
     ippDelete(response);
     return id;
+}
+
+ipp_t* NewRequest(int port, ipp_op_t op, bool system)
+{
+    return Request(port, op, 0, system);
+}
+
+ipp_status_t StatusOf(int port, ipp_t* request, bool system)
+{
+    http_t* http = Connect(port);
+    if (!http) {
+        ippDelete(request);
+        return IPP_STATUS_ERROR_SERVICE_UNAVAILABLE;
+    }
+    ippDelete(cupsDoRequest(http, request, system ? kSystem : kResource));
+    httpClose(http);
+    return cupsLastError();
+}
+
+int PrinterInteger(int port, const char* name)
+{
+    ipp_t* request = Request(port, IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name);
+    ipp_t* response = Ask(port, request);
+    ipp_attribute_t* attr = ippFindAttribute(response, name, IPP_TAG_INTEGER);
+    int value = attr ? ippGetInteger(attr, 0) : -1;
+    ippDelete(response);
+    return value;
+}
+
+bool AsUser(uid_t uid, gid_t gid, const std::function<bool()>& fn)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        bool became = setgroups(0, nullptr) == 0 && setgid(gid) == 0 && setuid(uid) == 0;
+        _exit(became && fn() ? 0 : 1);
+    }
+    int status = -1;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }

@@ -5,6 +5,8 @@
 #define QUORIN_APP_IPP_CLIENT_H
 
 #include <cups/cups.h>
+#include <functional>
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -42,5 +44,18 @@ void TrickleJob(int port, const std::string& document, const std::string& format
 
 // The id of the job of that name; 0 when there is none.
 int JobIdByName(int port, const std::string& name);
+
+// A request to the printer (resource /ipp/print/Quorin) or, with system,
+// to the system (/ipp/system), with the operation attributes every request
+// carries; and its status once sent (HTTP refusals as IPP statuses).
+ipp_t* NewRequest(int port, ipp_op_t op, bool system = false);
+ipp_status_t StatusOf(int port, ipp_t* request, bool system = false);
+
+// An integer attribute of the printer; -1 when it has none.
+int PrinterInteger(int port, const char* name);
+
+// Runs fn in a child process that is user uid (group gid, no others);
+// false when fn returned false or the child could not become the user.
+bool AsUser(uid_t uid, gid_t gid, const std::function<bool()>& fn);
 
 #endif

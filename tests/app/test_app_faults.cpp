@@ -3,6 +3,7 @@
 // refused up front, or aborted with a reason), nothing is left running, and
 // SIGTERM stops it within seconds.
 #include <csignal>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
@@ -115,6 +116,10 @@ TEST(AppFaults, HostileClientsLeaveTheServerUpAndEveryJobEnded)
         {"PWG page of width 0", WithBigEndian(docs.pwg, 376, 0), "image/pwg-raster", "aborted", "raster document"},
         {"cut PWG", CutShort(docs.pwg, 0.99), "image/pwg-raster", "aborted", "ends inside page 2"},
         {"URF page of width 0", WithBigEndian(docs.urf, 24, 0), "image/urf", "aborted", "raster document"},
+        {"PWG page at 0 dpi", WithBigEndian(WithBigEndian(docs.pwg, 280, 0), 284, 0), "image/pwg-raster", "aborted",
+         "resolution of 0 x 0 dpi"},
+        {"PWG page at 100000 dpi", WithBigEndian(docs.pwg, 280, 100000), "image/pwg-raster", "aborted",
+         "resolution of 100000 x 600 dpi"},
         {"PostScript loop sent as PDF", kPsLoop, "application/pdf", "aborted", "not a PDF file"},
         {"PDF sent as bytes", docs.pdf, "application/octet-stream", "completed", ""},
         {"PWG sent as bytes", docs.pwg, "application/octet-stream", "completed", ""},
@@ -254,4 +259,81 @@ TEST(AppFaults, NothingItStartedOutlivesAKilledServer)
     ASSERT_NE(ServerChildren(app), "");
     kill(app.pid, SIGKILL);
     EXPECT_TRUE(AppProcessesLeft(app, kStop).empty()) << "Ghostscript or the filter outlived the server";
+}
+
+TEST(AppFaults, OnlyTheAdministratorAdministers)
+{
+    AppServer app;
+    std::string why;
+    ASSERT_TRUE(StartAppServer(&app, &why)) << why;
+    const std::string out = app.dir + "/out";
+    EXPECT_EQ(ReadFile(app.dir + "/app.log").find("PAPPL has no"), std::string::npos); // a work-around is off
+    auto createPrinter = [&](const std::string& name, const std::string& device) {
+        ipp_t* r = NewRequest(app.port, IPP_OP_CREATE_PRINTER, true);
+        ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "printer-service-type", nullptr, "print");
+        ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "smi55357-driver", nullptr, "quorin");
+        ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_URI, "smi55357-device-uri", nullptr, device.c_str());
+        ippAddString(r, IPP_TAG_PRINTER, IPP_TAG_NAME, "printer-name", nullptr, name.c_str());
+        return StatusOf(app.port, r, true);
+    };
+    auto withPrinterId = [&](ipp_op_t op) {
+        ipp_t* r = NewRequest(app.port, op, true);
+        ippAddInteger(r, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "printer-id", 1);
+        return StatusOf(app.port, r, true);
+    };
+    auto setLocation = [&] {
+        ipp_t* r = NewRequest(app.port, IPP_OP_SET_PRINTER_ATTRIBUTES);
+        ippAddString(r, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-location", nullptr, "here");
+        return StatusOf(app.port, r);
+    };
+    // Another local user, over loopback: no administration, on IPP or the
+    // web pages that change anything; printing as before.
+    const struct {
+        const char* what;
+        std::function<ipp_status_t()> send;
+    } admin[] = {
+        {"Create-Printer", [&] { return createPrinter("mine", "file://" + out); }},
+        {"Delete-Printer", [&] { return withPrinterId(IPP_OP_DELETE_PRINTER); }},
+        {"Set-Printer-Attributes", setLocation},
+        {"Pause-Printer", [&] { return StatusOf(app.port, NewRequest(app.port, IPP_OP_PAUSE_PRINTER)); }},
+        {"Shutdown-All-Printers",
+         [&] { return StatusOf(app.port, NewRequest(app.port, IPP_OP_SHUTDOWN_ALL_PRINTERS, true), true); }},
+    };
+    const uid_t nobody = 65534;
+    for (const auto& a : admin)
+        EXPECT_TRUE(AsUser(nobody, nobody, [&] { return a.send() == IPP_STATUS_ERROR_FORBIDDEN; })) << a.what;
+    for (const char* page : {"/Quorin/printing", "/Quorin/delete", "/addprinter"}) {
+        EXPECT_TRUE(AsUser(nobody, nobody, [&] { return WebPage(app, page).empty(); })) << page;
+        EXPECT_NE(WebPage(app, page), "") << page; // root's
+    }
+    EXPECT_TRUE(AsUser(nobody, nobody, [&] {
+        return WaitForJobEnd(app.port, SendJob(app.port, "%!PS\nshowpage\n", "application/postscript", "x").id, 180)
+                   .state == "completed";
+    }));
+    EXPECT_EQ(setLocation(), IPP_STATUS_OK);
+    EXPECT_NE(ReadFile(app.dir + "/app.log").find("local user nobody is not the administrator"), std::string::npos);
+
+    // file: devices only inside the folder the administrator named.
+    ASSERT_EQ(mkdir((out + "/sub").c_str(), 0755), 0);
+    const struct {
+        std::string device;
+        ipp_status_t status;
+    } devices[] = {{"file:///etc", IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES},
+                   {"file:///dev/null", IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES},
+                   {"file://" + out + "/../state", IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES},
+                   {"file://" + out + "/sub", IPP_STATUS_OK},
+                   {"socket://127.0.0.1:9", IPP_STATUS_OK}};
+    int n = 0;
+    for (const auto& d : devices)
+        EXPECT_EQ(createPrinter("p" + std::to_string(++n), d.device), d.status) << d.device;
+    // Nor through a link planted there: the job waits for its device.
+    const std::string victim = app.dir + "/victim";
+    ASSERT_EQ(symlink(victim.c_str(), (out + "/planted.prn").c_str()), 0);
+    SentJob planted = SendJob(app.port, "%!PS\nshowpage\n", "application/postscript", "planted");
+    for (int i = 0; i < 600 && ReadFile(app.dir + "/app.log").find("planted.prn") == std::string::npos; ++i)
+        usleep(100 * 1000);
+    EXPECT_TRUE(CancelJob(app.port, planted.id));
+    EXPECT_EQ(WaitForJobEnd(app.port, planted.id, kJobEnd).state, "canceled");
+    EXPECT_NE(access(victim.c_str(), F_OK), 0);
+    EXPECT_EQ(withPrinterId(IPP_OP_DELETE_PRINTER), IPP_STATUS_OK);
 }

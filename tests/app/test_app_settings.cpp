@@ -6,7 +6,9 @@
 #include "filter_messages.h"
 #include "job_settings.h"
 #include "media_tables.h"
+#include "sheet_placement.h"
 #include "page_record.h"
+#include "raster_scaling.h"
 
 namespace {
 pappl_pr_options_t Options(const char* size = "iso_a4_210x297mm")
@@ -37,6 +39,63 @@ TEST(AppSettings, DarknessStepsOntoTheSixDensities)
     for (const auto& c : cases)
         EXPECT_EQ(DensityForDarkness(c.configured, c.requested), c.density)
             << "configured " << c.configured << ", requested " << c.requested;
+    // And back: each density has one step, which the web pages offer.
+    for (int step = 0; step <= 100; step += 20)
+        EXPECT_EQ(DarknessOnStep(step), step);
+    EXPECT_EQ(DensityForDarkness(kDarknessConfigured, 0), 3u);
+    EXPECT_EQ(DarknessOnStep(50), 60);
+    EXPECT_EQ(DarknessOnStep(9), 0);
+}
+
+TEST(AppSettings, PagesArePlacedByPrintScaling)
+{
+    const unsigned a4[2] = {595, 842};
+    const struct {
+        double w, h;
+        pappl_scaling_t scaling;
+        SheetPlacement want;
+    } cases[] = {
+        {595, 842, PAPPL_SCALING_AUTO, {571, 808.1, 12, 12, 571, 818}},
+        {595, 842, PAPPL_SCALING_NONE, {595, 842, 0, 0, 595, 842}},
+        {842, 595, PAPPL_SCALING_FIT, {571, 808.1, 12, 12, 571, 818}}, // turned
+        {298, 421, PAPPL_SCALING_AUTO_FIT, {298, 421, 0, 0, 595, 842}},
+        {298, 421, PAPPL_SCALING_FILL, {596, 842, 0, 0, 595, 842}},
+        {298, 421, PAPPL_SCALING_FIT, {571, 806.7, 12, 12, 571, 818}},
+    };
+    for (const auto& c : cases) {
+        SheetPlacement p = PlacePage(c.w, c.h, a4, 12, c.scaling);
+        const double got[] = {p.width, p.height, p.boxX, p.boxY, p.boxWidth, p.boxHeight};
+        const double want[] = {c.want.width, c.want.height, c.want.boxX, c.want.boxY, c.want.boxWidth, c.want.boxHeight};
+        for (int i = 0; i < 6; ++i)
+            EXPECT_NEAR(got[i], want[i], 0.1) << c.w << " x " << c.h << " " << c.scaling << " [" << i << "]";
+    }
+}
+
+TEST(AppSettings, RasterScalingKeepsThePageAndItsMeans)
+{
+    // 2 x 2 input pixels become 4 x 4 at twice the resolution and one at half.
+    const unsigned char in[2][2] = {{0, 255}, {100, 200}};
+    const struct {
+        unsigned dpi, width, height;
+        std::vector<std::vector<unsigned char>> rows;
+    } cases[] = {
+        {300, 4, 4, {{0, 0, 255, 255}, {0, 0, 255, 255}, {100, 100, 200, 200}, {100, 100, 200, 200}}},
+        {1200, 1, 1, {{139}}},
+    };
+    for (const auto& c : cases) {
+        GrayScaler s;
+        StartScaling(&s, 2, 2, c.dpi, c.dpi, 600);
+        ASSERT_EQ(s.outWidth, c.width);
+        ASSERT_EQ(s.outHeight, c.height);
+        std::vector<std::vector<unsigned char>> rows;
+        for (const auto& row : in)
+            for (unsigned n = TakeRow(&s, row); n > 0; --n) {
+                const unsigned char* out = EmitRow(&s);
+                rows.emplace_back(out, out + s.outWidth);
+            }
+        EXPECT_EQ(rows, c.rows) << c.dpi;
+    }
+    EXPECT_EQ(ScaledSize(2480, 300, 600), 4960u);
 }
 
 TEST(AppSettings, JobOptionsBecomeTheFiltersSettings)
@@ -56,7 +115,7 @@ TEST(AppSettings, JobOptionsBecomeTheFiltersSettings)
     o.copies = 3;
     o.sides = PAPPL_SIDES_TWO_SIDED_SHORT_EDGE;
     o.print_content_optimize = PAPPL_CONTENT_PHOTO;
-    o.print_darkness = -50;
+    o.print_darkness = -60;
     strcpy(o.media.type, "cardstock");
     strcpy(o.media.source, "tray-1");
     o.num_vendor = cupsAddOption(kTonerSaveAttr, "true", o.num_vendor, &o.vendor);
@@ -159,6 +218,7 @@ TEST(AppSettings, PageHeaderCarriesTheSettingsWhereThePrinterDescriptionPutsThem
     EXPECT_EQ(h.cupsInteger[0], 1u);
     EXPECT_EQ(h.cupsInteger[1], 0u);
     EXPECT_EQ(h.cupsInteger[2], 1u);
+    EXPECT_EQ(h.cupsInteger[3], 0u); // not a photo: edges reinforced
     EXPECT_EQ(h.cupsMediaType, 4u);
     EXPECT_EQ(h.MediaPosition, 1u);
     EXPECT_EQ(h.Duplex, CUPS_TRUE);
@@ -175,6 +235,7 @@ TEST(AppSettings, PageHeaderCarriesTheSettingsWhereThePrinterDescriptionPutsThem
     FilterPageHeader(s, 2400, 3600, &h);
     EXPECT_EQ(h.cupsBitsPerPixel, 8u);
     EXPECT_EQ(h.cupsColorSpace, CUPS_CSPACE_SW);
+    EXPECT_EQ(h.cupsInteger[3], 1u);
     EXPECT_EQ(h.cupsBytesPerLine, 2400u);
     EXPECT_EQ(h.PageSize[0], 595u);
     EXPECT_EQ(h.PageSize[1], 842u);

@@ -1,14 +1,17 @@
 // The printer application over IPP: a private app server on 127.0.0.1 with
 // a file: device, documents sent with CUPS's ipptool, the printer stream
 // read back with the stream decoder.
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app_documents.h"
 #include "app_server.h"
 #include "decoded_job.h"
+#include "ipp_client.h"
 #include "pjl_frame.h"
 
 namespace {
@@ -75,10 +78,11 @@ protected:
     std::string Path(const std::string& name) const { return app.dir + "/" + name; }
 
     // Numbered 8-bit gray pages as the raster a client sends.
-    std::string RasterDocument(const std::string& name, unsigned pages, cups_mode_t mode = CUPS_RASTER_WRITE_PWG)
+    std::string RasterDocument(const std::string& name, unsigned pages, cups_mode_t mode = CUPS_RASTER_WRITE_PWG,
+                               unsigned dpi = 600)
     {
         std::string path = Path(name);
-        EXPECT_TRUE(WriteRasterFile(path, NumberedPages(GrayPageHeader(kA6), pages), mode));
+        EXPECT_TRUE(WriteRasterFile(path, NumberedPages(GrayPageHeader(kA6, dpi), pages), mode));
         return path;
     }
 };
@@ -89,8 +93,7 @@ TEST_F(PrinterApp, PassesTheIppEverywhereAttributeTests)
     // The conformance files' print tests want sample documents CUPS does
     // not ship, and ipptool stops a file at the first it cannot read, even
     // a skipped one: ipp-everywhere.test's come last and are cut off,
-    // ipp-1.1.test's (the tests that skip on NOPRINT) are left out. So is
-    // its held job: PAPPL 1.3 answers it without job-state-reasons.
+    // ipp-1.1.test's (the tests that skip on NOPRINT) are left out.
     std::string everywhere = ReadFile(QUORIN_IPPTOOL_DIR "/ipp-everywhere.test");
     size_t cut = everywhere.find("# Test printing all sample documents");
     ASSERT_NE(cut, std::string::npos);
@@ -98,9 +101,7 @@ TEST_F(PrinterApp, PassesTheIppEverywhereAttributeTests)
     std::ofstream(Path("ipp-2.0.test")) << ReadFile(QUORIN_IPPTOOL_DIR "/ipp-2.0.test");
     std::string kept;
     for (const std::string& block : TestBlocks(ReadFile(QUORIN_IPPTOOL_DIR "/ipp-1.1.test")))
-        if (block.find("SKIP-IF-DEFINED NOPRINT") == std::string::npos &&
-            block.find("job-hold-until indefinite") == std::string::npos &&
-            block.find("OPERATION Release-Job") == std::string::npos)
+        if (block.find("SKIP-IF-DEFINED NOPRINT") == std::string::npos)
             kept += block;
     std::ofstream(Path("ipp-1.1.test")) << kept;
 
@@ -126,10 +127,48 @@ TEST_F(PrinterApp, OffersThePrintersCapabilities)
     ProcessResult r = RunIpptool(app, QUORIN_APP_TEST_DIR "/capabilities.test");
     EXPECT_EQ(CountResults(r.out, "[PASS]"), 1) << r.out << r.err;
 
-    // The printer's settings are on the web interface's defaults page.
+    // The printer's settings are on the web interface's defaults page, in
+    // words, and every choice list there and on the media page shows what
+    // is set (a list with none would set its first choice when saved).
     std::string page = WebPage(app, "/Quorin/printing");
     for (const char* name : {"toner-save", "negative-print", "mirror-print", "print-darkness"})
         EXPECT_NE(page.find(std::string("name=\"") + name + "\""), std::string::npos) << name << "\n" << page;
+    for (const char* words : {">Toner saving:<", ">Negative printing:<", ">Mirror printing:<"})
+        EXPECT_NE(page.find(words), std::string::npos) << words;
+    for (const char* path : {"/Quorin/printing", "/Quorin/media"}) {
+        std::string html = WebPage(app, path);
+        for (size_t at = html.find("<select"); at != std::string::npos; at = html.find("<select", at + 1)) {
+            std::string list = html.substr(at, html.find("</select>", at) - at);
+            size_t selected = 0;
+            for (size_t p = list.find(" selected"); p != std::string::npos; p = list.find(" selected", p + 1))
+                ++selected;
+            EXPECT_EQ(selected, 1u) << path << ": " << list.substr(0, 60);
+        }
+    }
+}
+
+TEST_F(PrinterApp, DarknessStepsAreTheSixDensities)
+{
+    // Each step the pages offer prints at its own density, and a value
+    // between steps is kept as the step it prints as.
+    std::string document = RasterDocument("one.pwg", 1);
+    const struct {
+        int set, kept;
+        const char* density;
+    } cases[] = {{0, 0, "7"},   {20, 20, "6"}, {40, 40, "5"}, {60, 60, "4"},
+                 {80, 80, "3"}, {100, 100, "2"}, {50, 60, "4"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.set);
+        ipp_t* r = NewRequest(app.port, IPP_OP_SET_PRINTER_ATTRIBUTES);
+        ippAddInteger(r, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "printer-darkness-configured", c.set);
+        ASSERT_EQ(StatusOf(app.port, r), IPP_STATUS_OK);
+        for (int i = 0; i < 100 && PrinterInteger(app.port, "printer-darkness-configured") != c.kept; ++i)
+            usleep(100 * 1000);
+        EXPECT_EQ(PrinterInteger(app.port, "printer-darkness-configured"), c.kept);
+        IppJob job = PrintDocument(app, document, "image/pwg-raster");
+        ASSERT_EQ(job.state, "completed") << Describe(job);
+        EXPECT_EQ(PjlSetting(job.stream, "DENSITY"), c.density);
+    }
 }
 
 TEST_F(PrinterApp, PrintsEveryFormatThroughTheFilter)
@@ -147,6 +186,11 @@ TEST_F(PrinterApp, PrintsEveryFormatThroughTheFilter)
     } cases[] = {
         {"PWG raster", RasterDocument("three.pwg", 3), "image/pwg-raster", {}, kPaperA6, {1, 2, 3}, 3},
         {"Apple raster", RasterDocument("two.urf", 2, CUPS_RASTER_WRITE_APPLE), "image/urf", {}, kPaperA6, {1, 2}, 2},
+        // Pages at 300 dpi keep their size (half of it, on A4, before).
+        {"PWG raster at 300 dpi", RasterDocument("300.pwg", 2, CUPS_RASTER_WRITE_PWG, 300), "image/pwg-raster", {},
+         kPaperA6, {}, 2},
+        {"Apple raster at 300 dpi", RasterDocument("300.urf", 2, CUPS_RASTER_WRITE_APPLE, 300), "image/urf", {},
+         kPaperA6, {}, 2},
         {"JPEG", Path("half.jpg"), "image/jpeg", {"keyword media iso_a5_148x210mm"}, kPaperA5, {}, 1},
         {"PNG", Path("half.png"), "image/png", {}, kPaperA4, {}, 1},
         {"PDF", Sample("multipage.pdf"), "application/pdf", {"keyword media iso_a6_105x148mm"}, kPaperA6, {}, 5},
@@ -402,4 +446,92 @@ TEST_F(PrinterApp, TwentyJobsLeaveNoGrowth)
     ASSERT_GT(before.rssKb, 0);
     EXPECT_LE(after.fds, before.fds);
     EXPECT_LT(after.rssKb - before.rssKb, 4096);
+}
+
+TEST_F(PrinterApp, SheetsCountTheBlankBackSide)
+{
+    std::string document = RasterDocument("five.pwg", 5);
+    const struct {
+        std::vector<std::string> attrs;
+        int sheets;
+    } cases[] = {{{}, 5},
+                 {{"keyword sides two-sided-long-edge"}, 3},
+                 {{"keyword sides two-sided-short-edge", "integer copies 2"}, 6}};
+    for (const auto& c : cases) {
+        IppJob job = PrintDocument(app, document, "image/pwg-raster", c.attrs);
+        ASSERT_EQ(job.state, "completed") << Describe(job);
+        EXPECT_EQ(job.sheets, c.sheets) << (c.attrs.empty() ? "one-sided" : c.attrs[0]);
+    }
+}
+
+TEST_F(PrinterApp, PdfPagesArePlacedByPrintScaling)
+{
+    // Frames 2, 6 and 10 mm inside an A4 page and an A5 page, printed on
+    // A4: the first ink from the left and from the top, in millimetres.
+    const char* frames = "%%!PS\n<< /PageSize [%s] >> setpagedevice 0.6 setlinewidth\n"
+                         "[2 6 10] { 72 mul 25.4 div /m exch def m m currentpagedevice /PageSize get aload pop\n"
+                         "m 2 mul sub exch m 2 mul sub exch rectstroke } forall showpage\n";
+    for (const char* size : {"595.28 841.89", "419.53 595.28"}) {
+        char ps[400];
+        snprintf(ps, sizeof ps, frames, size);
+        std::ofstream(Path(std::string(size, 3) + ".ps")) << ps;
+        ProcessResult pdf = RunProgram(QUORIN_GHOSTSCRIPT, {"gs", "-q", "-dNOPAUSE", "-dBATCH", "-sDEVICE=pdfwrite",
+                                                            "-o", Path(std::string(size, 3) + ".pdf"),
+                                                            Path(std::string(size, 3) + ".ps")});
+        ASSERT_EQ(pdf.status, 0) << pdf.err;
+    }
+    const struct {
+        const char *pdf, *scaling;
+        double left, top; // mm
+    } cases[] = {
+        // Into the imageable area (the engine leaves 4.2 mm), as through CUPS.
+        {"595.pdf", "auto", 6.0, 8.0}, {"595.pdf", "auto-fit", 6.0, 8.0}, {"595.pdf", "fit", 6.0, 8.0},
+        // The whole paper; the page as it is.
+        {"595.pdf", "fill", 1.9, 1.9}, {"595.pdf", "none", 1.9, 1.9},
+        // A smaller page: centred as it is, or enlarged to fit.
+        {"419.pdf", "auto", 33.0, 45.5}, {"419.pdf", "fit", 6.9, 8.2}, {"419.pdf", "fill", 2.8, 2.3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.pdf) + " " + c.scaling);
+        IppJob job = PrintDocument(app, Path(c.pdf), "application/pdf", {std::string("keyword print-scaling ") + c.scaling});
+        ASSERT_EQ(job.state, "completed") << Describe(job);
+        DecodedJob d = DecodeJob(job.stream);
+        ASSERT_EQ(d.pages.size(), 1u);
+        const DecodedPage& p = d.pages[0];
+        EXPECT_EQ(p.info.paper, kPaperA4);
+        unsigned left = p.info.width, top = p.info.height;
+        for (unsigned y = 0; y < p.info.height; ++y)
+            for (unsigned x = 0; x < std::min(left, p.info.width); ++x)
+                if (p.Black(x, y)) {
+                    left = x;
+                    top = std::min(top, y);
+                }
+        EXPECT_NEAR(left * 25.4 / 600, c.left, 0.5);
+        EXPECT_NEAR(top * 25.4 / 600, c.top, 0.5);
+    }
+}
+
+TEST(PrinterAppCommands, ModifyMovesAndDeleteRemovesAPrinter)
+{
+    AppServer app;
+    app.dir = MakeTempDir("app");
+    app.options = {"state-directory=" + app.dir + "/state-folder"};
+    std::string why;
+    ASSERT_TRUE(StartAppServer(&app, &why)) << why;
+    const std::string moved = app.dir + "/out/moved";
+    ASSERT_EQ(mkdir(moved.c_str(), 0755), 0);
+    ProcessResult modify = RunApp(app, {"modify", "-d", "Quorin", "-v", "file://" + moved});
+    ASSERT_EQ(modify.status, 0) << modify.err;
+    EXPECT_NE(RunApp(app, {"modify", "-d", "Quorin", "-v", "file:///etc"}).status, 0);
+    // The new device holds after a restart, from the state in its folder.
+    ASSERT_EQ(StopAppServer(&app, 15), 0);
+    EXPECT_NE(ReadFile(app.dir + "/state-folder/quorin-printer-app.state").find(moved), std::string::npos);
+    ASSERT_TRUE(RestartAppServer(&app, &why)) << why;
+    SentJob sent = SendJob(app.port, "%!PS\nshowpage\n", "application/postscript", "moved");
+    EXPECT_EQ(WaitForJobEnd(app.port, sent.id, 180).state, "completed");
+    EXPECT_NE(ReadFile(moved + "/moved.prn"), "");
+
+    ProcessResult del = RunApp(app, {"delete", "-d", "Quorin"});
+    EXPECT_EQ(del.status, 0) << del.err;
+    EXPECT_EQ(RunApp(app, {"printers"}).out, "");
 }

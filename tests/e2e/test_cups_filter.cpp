@@ -254,7 +254,7 @@ TEST(Cupsfilter, LowerDensityPrintsDarker)
         ASSERT_EQ(d.pages.size(), 1u);
         share[density] = d.pages[0].black;
     }
-    // The labels promise "1 (Darkest)" and "6 (Lightest)".
+    // The labels promise "100% (Darkest)" and "0% (Lightest)".
     EXPECT_GT(share[1], share[3]);
     EXPECT_GT(share[3], share[6]);
 }

@@ -116,7 +116,7 @@ TEST(Scheduler, PrintsPdfsThroughAQueueWithTheBuiltPpd)
     ASSERT_EQ(add.status, 0) << add.out << add.err;
     // The queue offers the PPD's settings to its users.
     ProcessResult opts = RunClient(cupsd, QUORIN_LPOPTIONS, {"-p", "quorin", "-l"});
-    EXPECT_NE(opts.out.find("Density/Print Density: 1 2 *3 4 5 6"), std::string::npos) << opts.out << opts.err;
+    EXPECT_NE(opts.out.find("Density/Print Darkness: 1 2 *3 4 5 6"), std::string::npos) << opts.out << opts.err;
     EXPECT_NE(opts.out.find("Duplex/2-Sided Printing: *None DuplexNoTumble DuplexTumble"), std::string::npos);
     EXPECT_NE(opts.out.find("PrintMode/Print Mode: *TextGraphics Photo"), std::string::npos);
     // Applications learn the unprintable edge from here: 12 points each side.
