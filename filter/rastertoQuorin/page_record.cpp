@@ -115,7 +115,8 @@ BOOL PJL_WritePageHeader(JobInfo* lpJob, char* outbuf, DWORD CompressSize)
 }
 
 namespace {
-long CountBitsPlain(const BYTE* p, DWORD n)
+// Inlined into each caller below, so that it takes the caller's instructions.
+inline __attribute__((always_inline)) long CountBitsIn(const BYTE* p, DWORD n)
 {
     long count = 0;
     DWORD i = 0;
@@ -129,20 +130,16 @@ long CountBitsPlain(const BYTE* p, DWORD n)
     return count;
 }
 
+long CountBitsPlain(const BYTE* p, DWORD n)
+{
+    return CountBitsIn(p, n);
+}
+
 #if defined(__x86_64__)
 // The same with the machine's own bit count.
 __attribute__((target("popcnt"))) long CountBitsPopcnt(const BYTE* p, DWORD n)
 {
-    long count = 0;
-    DWORD i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t w;
-        memcpy(&w, p + i, sizeof w);
-        count += __builtin_popcountll(w);
-    }
-    for (; i < n; ++i)
-        count += __builtin_popcount(p[i]);
-    return count;
+    return CountBitsIn(p, n);
 }
 #endif
 
