@@ -3,12 +3,16 @@
 # The text page is samples/prose.pdf rendered by Ghostscript through CUPS's
 # own chain with the built PPD; the photo page is a generated full-page
 # gradient. Jobs are uncompressed raster files, as Ghostscript hands pages to
-# the filter in the chain (about 100 MB a page, so 20-page jobs take 2 GB):
+# the filter in the chain (about 100 MB a page: 20-page jobs take 2 GB, the
+# whole set 8 GB):
 #   text-1 photo-1    one page
+#   text-8 photo-8    eight pages
 #   text-20 photo-20  twenty pages
 #   mixed-20          text and photo pages in turn
 #   coffee-1          a real photograph (bench/coffee.png, scikit-image's
 #                     sample data, BSD-3-Clause) in the photo print mode
+#   coffee.pdf        the photograph as a PDF (CUPS's imagetopdf), which
+#                     Ghostscript renders in the chain
 # and the one-page jobs compressed too (text-1-compressed, photo-1-compressed).
 # pages/{text,gradient,coffee}.pbm are those pages as the filter codes them
 # (its stream decoded), the coder benchmark's input.
@@ -29,11 +33,14 @@ photo="$OUT/photo-1-compressed.ras"
 [ -f "$photo" ] || "$BUILD/testpagegen" "$photo" --all-photo
 
 coffee="$OUT/coffee-1.ras"
-if [ ! "$coffee" -nt "$SRC/bench/coffee.png" ]; then
+if [ ! "$coffee" -nt "$SRC/bench/coffee.png" ] || [ ! "$coffee" -nt "$BUILD/ppd/quorin.ppd" ]; then
     cupsfilter -p "$BUILD/ppd/quorin.ppd" -m application/vnd.cups-raster -o PrintMode=Photo -o PageSize=A4 \
         "$SRC/bench/coffee.png" > "$coffee.tmp" 2> "$OUT/coffee-1.log"
     mv "$coffee.tmp" "$coffee"
 fi
+
+[ "$OUT/coffee.pdf" -nt "$SRC/bench/coffee.png" ] ||
+    cupsfilter -m application/pdf -o PageSize=A4 -o fit-to-page "$SRC/bench/coffee.png" > "$OUT/coffee.pdf" 2> /dev/null
 
 job() { # name compressed|uncompressed pages page-rasters...
     name=$1; flag=; [ "$2" = uncompressed ] && flag=--uncompressed
@@ -43,6 +50,8 @@ job() { # name compressed|uncompressed pages page-rasters...
 }
 job text-1-compressed compressed 1 "$text"
 job photo-1 uncompressed 1 "$photo"
+job text-8 uncompressed 8 "$text"
+job photo-8 uncompressed 8 "$photo"
 job text-20 uncompressed 20 "$text"
 job photo-20 uncompressed 20 "$photo"
 job mixed-20 uncompressed 20 "$text" "$photo"

@@ -48,6 +48,18 @@ void Close(JobInfo* slot, OpenRaster r)
     close(r.fd);
 }
 
+// A worker's image processing on a whole gray page: the screen (with the
+// edges reinforced on RGB pages) and the inversion the printer needs. The
+// filter runs the same steps a band at a time.
+void ProcessPageImage(JobInfo* slot)
+{
+    if (PageNeedsBorderQuality(&slot->inheader))
+        DoBorderQuality(slot);
+    else
+        ApplyHalftone(slot);
+    DoNegative(slot, 0);
+}
+
 // Quiet the trace: every stage logs, and the log is not what is measured.
 void Quiet()
 {

@@ -6,6 +6,11 @@
 # masked (job name tick, date, time, host name), or else whether they decode
 # to the same pages. Exit status 0 only when every stream is identical.
 #   scripts/compare-output.sh /tmp/old/rastertoQuorin build/rastertoQuorin
+# When OLD's folder also holds its printer description (ppd/quorin.ppd, as a
+# build folder does), photographs in the Photo mode go through cupsfilter's
+# raster step with each side's description and through each side's filter.
+# Their rasters differ (the Photo mode's raster changed), so each page's
+# share of black dots is compared: within 2 points passes.
 set -eu
 [ $# -ge 2 ] || { echo "usage: $0 OLD NEW [BUILD]" >&2; exit 2; }
 BUILD=${3:-build}
@@ -74,4 +79,29 @@ mixed-20 $JOBS/mixed-20.ras 1 -
 duplex-5 $WORK/duplex-5.ras 1 -
 collated-5x2 $WORK/collated-5x2.ras 2 Collate=True
 JOBS
+
+old_ppd="$(dirname "$(realpath "$1")")/ppd/quorin.ppd"
+if [ -f "$old_ppd" ]; then
+    for doc in "$(dirname "$0")/../bench/coffee.png" "$(dirname "$0")/../samples/photo.pdf"; do
+        name="photo-mode-$(basename "${doc%.*}")"
+        for side in old new; do
+            ppd=$([ $side = old ] && echo "$old_ppd" || echo "$BUILD/ppd/quorin.ppd")
+            cupsfilter -p "$ppd" -m application/vnd.cups-raster -o PageSize=A4 -o PrintMode=Photo "$doc" \
+                > "$WORK/$side/$name.ras" 2> /dev/null
+            "$WORK/$side/rastertoQuorin" 1 compare "$name" 1 "" "$WORK/$side/$name.ras" \
+                > "$WORK/$side/$name.prn" 2> /dev/null || true
+            "$BUILD/vlgdidecode" --pages-summary "$WORK/$side/$name.prn" 2> /dev/null |
+                sed -n 's/.* black=\([0-9.]*\).*/\1/p' > "$WORK/$side/$name.black"
+            rm -f "$WORK/$side/$name.ras"
+        done
+        verdict=$(paste -d' ' "$WORK/old/$name.black" "$WORK/new/$name.black" | awk '
+            { n++; d = ($2 - $1) * 100; if (d < 0) d = -d; if (d > worst) worst = d
+              s = s sprintf(" %.1f%% -> %.1f%%", $1 * 100, $2 * 100) }
+            END { if (!n) { print "FAILED: no pages"; exit }
+                  printf "%s (black share%s; largest change %.2f points)\n",
+                         worst <= 2 ? "within 2 points" : "DIFFERENT", s, worst }')
+        case $verdict in within*) ;; *) status=1 ;; esac
+        printf '%-18s %s\n' "$name" "$verdict"
+    done
+fi
 exit $status

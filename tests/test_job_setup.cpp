@@ -60,15 +60,17 @@ TEST(ThreadCount, FollowsFreeMemoryWithinTheRing)
 {
     testing::internal::CaptureStderr();
     const unsigned long long MiB = 1024ull * 1024;
+    // A4's one-bit page, room for its coded data and four gray bands:
+    // 9,731,520 bytes.
     EXPECT_EQ(ComputeMaxThread(4960, 7016, 8192 * MiB), 30);
-    EXPECT_EQ(ComputeMaxThread(4960, 7016, 512 * MiB), 3);
-    EXPECT_EQ(ComputeMaxThread(4960, 7016, 64 * MiB), 1);
+    EXPECT_EQ(ComputeMaxThread(4960, 7016, 64 * MiB), 3);
+    EXPECT_EQ(ComputeMaxThread(4960, 7016, 16 * MiB), 1);
     EXPECT_EQ(ComputeMaxThread(4960, 7016, 0), 1);
     EXPECT_EQ(ComputeMaxThread(0, 7016, 8192 * MiB), 1);       // zero-sized first page
-    EXPECT_EQ(ComputeMaxThread(65536, 32768, 8192 * MiB), 1); // product wraps to 0
+    EXPECT_EQ(ComputeMaxThread(65536, 32768, 8192 * MiB), 7); // no 32-bit product wraps
     EXPECT_EQ(ComputeMaxThread(1, 1, ~0ull), 30);
     std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("main::referSize = 69598720"), std::string::npos);
+    EXPECT_NE(log.find("main::referSize = 9731520"), std::string::npos);
 }
 
 TEST(ThreadCount, FreeMemoryCanBeForcedForTests)

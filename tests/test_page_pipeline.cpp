@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 
+#include "core_share.h"
 #include "decoded_job.h"
 #include "files.h"
 #include "raster_job.h"
@@ -12,8 +15,8 @@
 TEST(PagePipeline, EveryPageIsWrittenWithOneSlot)
 {
     cups_page_header2_t h = MakePageHeader(128, 96);
-    // Room for one page of 24,576 bytes reckoned, not for two.
-    ProcessResult r = RunFilterOnPages("oneslot", NumberedPages(h, 4), {"QUORIN_TEST_FREE_MEMORY=40000"});
+    // Room for one page of 52,224 bytes reckoned, not for two.
+    ProcessResult r = RunFilterOnPages("oneslot", NumberedPages(h, 4), {"QUORIN_TEST_FREE_MEMORY=100000"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("DEBUG: gMAX_THREAD = 1 ---------->"), std::string::npos);
     EXPECT_NE(r.err.find("main::wait buffer index 0!"), std::string::npos) << "later pages never waited";
@@ -55,7 +58,8 @@ TEST(PagePipeline, LyingAndHugeHeadersAreRefusedBeforeAllocation)
     for (const Case& c : {Case{"lying", lying, "raster header of page 1 is damaged", {}},
                           Case{"huge", huge, "Page 1 cannot be printed (page too large", {}},
                           Case{"cmyk", cmyk, "Page 1 cannot be printed (unsupported raster layout", {}},
-                          Case{"largest", largest, "Page 1 needs about 4090 MB of memory, more than the 476 MB",
+                          Case{"largest", largest, "Page 1 needs about 512 MB of memory (its one-bit page, room for its coded data and the gray "
+                               "bands), more than the 476 MB",
                                {"QUORIN_TEST_FREE_MEMORY=500000000"}}}) {
         TestPage p;
         p.header = c.header;
@@ -254,4 +258,36 @@ TEST(PagePipeline, TraceShowsTheStepsInOrder)
             }
         }
     }
+}
+
+// A core that comes free goes to the earliest page waiting for one, not to
+// the thread that asked first: later pages never slow an earlier one.
+TEST(CoreShare, AFreeCoreGoesToTheEarliestPageWaiting)
+{
+    auto waitFor = [](auto done) {
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!done() && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        return done();
+    };
+    SetJobCores(2);
+    TakeCore(0);
+    TakeCore(0);
+    std::mutex lock;
+    std::vector<DWORD> served;
+    auto page = [&](DWORD n) {
+        TakeCore(n);
+        std::lock_guard<std::mutex> hold(lock);
+        served.push_back(n);
+    };
+    std::thread later(page, 7);
+    ASSERT_TRUE(waitFor([] { return CoreWaiters() == 1; }));
+    std::thread earlier(page, 3);
+    ASSERT_TRUE(waitFor([] { return CoreWaiters() == 2; }));
+    GiveCore();
+    ASSERT_TRUE(waitFor([&] { std::lock_guard<std::mutex> hold(lock); return served.size() == 1; }));
+    GiveCore();
+    later.join();
+    earlier.join();
+    EXPECT_EQ(served, (std::vector<DWORD>{3, 7}));
 }

@@ -145,6 +145,33 @@ TEST(PageRecord, NoisePageLargerThanItsBitmapStillArrivesWhole)
     }
 }
 
+// Coded a few lines at a time while the page is screened, the record is the
+// whole page's, byte for byte: also when the data outgrows the bitmap and
+// the page is coded once more.
+TEST(PageRecord, LineByLineRecordIsTheWholePageRecord)
+{
+    std::vector<BYTE> text(1024 / 8 * 256, 0);
+    for (size_t i = 300; i < text.size(); i += 97)
+        text[i] = 0x3C;
+    for (const auto& page : {std::make_pair(1024u, text), std::make_pair(512u, RandomBytes(512 / 8 * 512, 9))}) {
+        const DWORD width = page.first, height = (DWORD)(page.second.size() * 8 / width);
+        OneBitSlot s(width, height, page.second);
+        DWORD wholeLen = 0, len = 0;
+        BYTE* whole = Build(&s.job, &wholeLen);
+        PageRecordCoder coder;
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(StartPageRecord(&s.job, &coder));
+        for (DWORD upTo : {1u, 2u, height / 3, height - 1})
+            CodeRecordLines(&coder, upTo);
+        BYTE* rec = FinishPageRecord(&coder, &len);
+        testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(whole && rec) << width;
+        EXPECT_EQ(std::vector<BYTE>(rec, rec + len), std::vector<BYTE>(whole, whole + wholeLen)) << width;
+        free(rec);
+        free(whole);
+    }
+}
+
 TEST(PageRecord, RefusesASlotWhoseLinesAreShorterThanThePage)
 {
     OneBitSlot s(64, 32, std::vector<BYTE>(64 * 32 / 8, 0));

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
+#include <random>
+#include <unistd.h>
 
 #include "decoded_job.h"
 #include "files.h"
 #include "jbig_adapter.h"
 #include "page_bits.h"
 #include "printer_stream.h"
+#include "raster_reader.h"
 #include "raster_job.h"
 #include "text_lines.h"
 
@@ -65,9 +69,9 @@ TEST(PrintJobs, SlowFirstPageStillComesFirst)
 
 TEST(PrintJobs, OneSlotRingStillPrintsEveryPage)
 {
-    // Room for one page of 163,840 bytes reckoned, not for two.
+    // Room for one page of 348,160 bytes reckoned, not for two.
     ProcessResult r = RunFilterOnPages("oneslot", NumberedPages(MakePageHeader(256, 320), 5),
-                                       {"QUORIN_TEST_FREE_MEMORY=300000"});
+                                       {"QUORIN_TEST_FREE_MEMORY=700000"});
     ASSERT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("DEBUG: gMAX_THREAD = 1 ---------->"), std::string::npos);
     EXPECT_EQ(BarsOfEachPage(DecodeJob(r.out), 256), (std::vector<int>{1, 2, 3, 4, 5}));
@@ -99,6 +103,79 @@ TEST(PrintJobs, EveryDepthPrintsTheRectangleRightWayUp)
                             "bits " + std::to_string(layouts[i].bits) + " space " +
                                 std::to_string(layouts[i].space));
     EXPECT_EQ(job.pages.back().info.blackDots, 0u);
+}
+
+// The job's print mode decides whether edges are reinforced, not the depth:
+// RGB text pages are, RGB pages flagged as photos (cupsInteger[3]) and 8-bit
+// gray pages are only screened, alike.
+TEST(PrintJobs, PhotoFlagAndGrayPagesAreScreenedWithoutEdges)
+{
+    struct Mode {
+        unsigned bits;
+        cups_cspace_t space;
+        unsigned photo;
+        bool edged;
+    } modes[] = {{24, CUPS_CSPACE_RGB, 0, true}, {24, CUPS_CSPACE_RGB, 1, false}, {8, CUPS_CSPACE_SW, 0, false}};
+    std::vector<TestPage> pages;
+    for (const Mode& m : modes) {
+        TestPage p = MakeWhitePage(MakePageHeader(200, 90, m.bits, m.space));
+        p.header.cupsInteger[3] = m.photo;
+        FillRect(&p, 40, 20, 72, 30, 200); // light gray: its edge is the dark side
+        pages.push_back(p);
+    }
+    ProcessResult r = RunFilterOnPages("photoflag", pages);
+    ASSERT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
+    DecodedJob job = DecodeJob(r.out);
+    ASSERT_EQ(job.pages.size(), 3u);
+    for (size_t i = 0; i < std::size(modes); ++i) {
+        unsigned edge = 0;
+        for (unsigned y = 21; y < 49; ++y)
+            edge += job.pages[i].Black(40, y);
+        EXPECT_EQ(edge == 28, modes[i].edged) << i << ": " << edge << " of 28 black";
+    }
+    EXPECT_TRUE(job.pages[1].bits == job.pages[2].bits) << "the flagged RGB page is screened as gray";
+}
+
+// Pages many bands high come out bit for bit as the page steps make them
+// from the whole gray page: the edge filter and the screen meet no seam
+// where one band ends and the next begins.
+TEST(PrintJobs, PagesReadInBandsPrintAsTheWholePageSteps)
+{
+    // 4096 pixels wide: 64 lines a band, so 300 lines are five bands.
+    std::mt19937 random(7);
+    std::vector<TestPage> pages;
+    for (unsigned photo : {0u, 1u}) {
+        TestPage p = MakeNumberedPage(MakePageHeader(4096, 300), 3);
+        p.header.cupsInteger[3] = photo;
+        FillRect(&p, 1000, 50, 2000, 200, 170);
+        for (unsigned i = 0; i < 20000; ++i)
+            p.pixels[random() % p.pixels.size()] = (uint8_t)random();
+        pages.push_back(p);
+    }
+    std::string raster = WriteRasterJob(MakeTempDir("bands"), pages);
+    ProcessResult r = RunFilterOnFile(raster);
+    ASSERT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
+    DecodedJob job = DecodeJob(r.out);
+    ASSERT_EQ(job.pages.size(), pages.size());
+    int fd = open(raster.c_str(), O_RDONLY);
+    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+    static JobInfo slot;
+    for (size_t i = 0; i < pages.size(); ++i) {
+        InitJobSlot(&slot, (DWORD)i);
+        ASSERT_TRUE(cupsRasterReadHeader2(ras, &slot.inheader));
+        slot.inras = ras;
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(GetCUPSPageData(&slot));
+        BOOL screened = PageNeedsBorderQuality(&slot.inheader) ? DoBorderQuality(&slot) : ApplyHalftone(&slot);
+        DoNegative(&slot, 0);
+        testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(screened);
+        BYTE* bits = slot.lpbuf.exchange(nullptr);
+        EXPECT_TRUE(job.pages[i].bits == std::vector<uint8_t>(bits, bits + slot.linebyte * slot.page_height)) << i;
+        free(bits);
+    }
+    cupsRasterClose(ras);
+    close(fd);
 }
 
 // A negative inverts the raster's own pixels only: the padding of a raster
@@ -224,8 +301,8 @@ TEST(PrintJobs, SlotsAreCountedForTheSheetTheRasterIsPlacedOn)
     h.PageSize[1] = 842;
     const unsigned box[4] = {100, 500, 244, 644};
     std::copy(box, box + 4, h.ImagingBoundingBox);
-    // Room for two sheets of 4960 x 7040 (69,836,800 bytes each), for thirty of the raster.
-    ProcessResult r = RunFilterOnPages("placedslots", {MakeNumberedPage(h, 1)}, {"QUORIN_TEST_FREE_MEMORY=290000000"});
+    // Room for two sheets of 4960 x 7040 (9,778,176 bytes each), for thirty of the raster.
+    ProcessResult r = RunFilterOnPages("placedslots", {MakeNumberedPage(h, 1)}, {"QUORIN_TEST_FREE_MEMORY=40000000"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("DEBUG: gMAX_THREAD = 2 ---------->"), std::string::npos);
     DecodedJob job = DecodeJob(r.out);

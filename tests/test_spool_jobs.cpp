@@ -171,7 +171,7 @@ TEST(SpoolJobs, TwoDuplexJobsAtOnceShareTmpdirButNotTheSpool)
     std::string rasA = WriteJob(a, 5, true, 1);
     std::string rasB = WriteJob(b, 4, true, 1, false, 6);
     // Three slots: the jobs take several polls each, so they overlap.
-    std::vector<std::string> env = {"TMPDIR=" + dir, "QUORIN_TEST_FREE_MEMORY=786432"};
+    std::vector<std::string> env = {"TMPDIR=" + dir, "QUORIN_TEST_FREE_MEMORY=2000000"};
     Spawned sa = StartProgram(SeamFilterPath(), FilterArgs("1", "", rasA), env, a);
     Spawned sb = StartProgram(SeamFilterPath(), FilterArgs("1", "", rasB), env, b);
     ProcessResult ra = WaitProgram(sa), rb = WaitProgram(sb);
@@ -342,7 +342,7 @@ TEST(SpoolJobs, LongDuplexJobWithFlushesRacingAppends)
 {
     const unsigned n = 48;
     std::string dir = MakeTempDir("stress");
-    ProcessResult r = RunJob(dir, WriteJob(dir, n, true, 1), "", {"QUORIN_TEST_FREE_MEMORY=786432"});
+    ProcessResult r = RunJob(dir, WriteJob(dir, n, true, 1), "", {"QUORIN_TEST_FREE_MEMORY=2000000"});
     EXPECT_EQ(r.status, 0) << Joined(ErrorLines(r.err));
     std::vector<int> expect;
     for (unsigned k = 0; k < n; k += 2) {

@@ -135,6 +135,31 @@ long Tarsel_JBIGCompression(unsigned long width, unsigned long height, unsigned 
                             OutJBGDataTimes);
 }
 
+bool JbigLineCoderStart(JbigLineCoder* c, unsigned long width, unsigned long height, unsigned char* outbuf,
+                        unsigned long outbufSize)
+{
+    JbigSinkInit(&c->sink, outbuf, outbufSize);
+    return width && height && T82EncoderStart(&c->encoder, width, height, &c->sink);
+}
+
+void JbigLineCoderLine(JbigLineCoder* c, const unsigned char* line)
+{
+    T82EncodeLine(&c->encoder, line);
+}
+
+long JbigLineCoderFinish(JbigLineCoder* c, long* needed)
+{
+    T82EncoderFinish(&c->encoder);
+    T82EncoderFree(&c->encoder);
+    *needed = (long)c->sink.length;
+    return JbigSinkOverflowed(&c->sink) ? -1 : (long)c->sink.length;
+}
+
+void JbigLineCoderDrop(JbigLineCoder* c)
+{
+    T82EncoderFree(&c->encoder);
+}
+
 int Tarsel_BIEDecoding(char* image, char* inBuf, unsigned long imageSize, unsigned long inBufLen)
 {
     static const char* const name = "Tarsel_BIEDecoding";

@@ -9,6 +9,7 @@
 #include <cstddef>
 
 #include "printer_stream.h"
+#include "t82_encoder.h"
 
 // Compresses a bitmap of height rows of (width + 7) / 8 bytes (MSB leftmost,
 // 1 = black; bits past width are ignored) into outbuf, which holds
@@ -38,6 +39,24 @@ JbigCoder JbigDefaultCoder();
 // bytes, each counted in *OutJBGDataTimes.
 long JbigCompressWith(JbigCoder coder, unsigned long width, unsigned long height, unsigned char* inbuf,
                       unsigned char* outbuf, unsigned long outbufSize, long* TotalOutLen, long* OutJBGDataTimes);
+
+// The built-in coder fed a line at a time, so that a page is coded while it
+// is screened: the same stripe data as Tarsel_JBIGCompression's into outbuf,
+// which holds outbufSize bytes (nothing is written past it).
+struct JbigLineCoder {
+    T82Encoder encoder;
+    JbigSink sink;
+};
+// False without memory (nothing to finish then).
+bool JbigLineCoderStart(JbigLineCoder* c, unsigned long width, unsigned long height, unsigned char* outbuf,
+                        unsigned long outbufSize);
+// The next line: (width + 7) / 8 bytes, MSB leftmost, 1 = black.
+void JbigLineCoderLine(JbigLineCoder* c, const unsigned char* line);
+// Ends the stripe (lines never given are white) and frees the coder. The
+// data length, or -1 when it did not fit; *needed is the room it needs.
+long JbigLineCoderFinish(JbigLineCoder* c, long* needed);
+// Frees the coder of a page given up.
+void JbigLineCoderDrop(JbigLineCoder* c);
 
 // JBIG-KIT's data sink; outBuf (the library's context pointer) is unused.
 void OutJBIGData(unsigned char* start, size_t len, void* outBuf);

@@ -12,6 +12,8 @@
 #include <cups/cups.h>
 #include <cups/ppd.h>
 
+#include "core_share.h"
+#include "gray_bands.h"
 #include "header_fields.h"
 #include "job_flags.h"
 #include "job_memory.h"
@@ -62,6 +64,9 @@ struct FilterJob {
     JobInfo lpJob[MAX_JOB_SLOTS];
     pthread_t id;
     BOOL jbigStarted;
+    // The screen's own thread; without it main screens each band it reads.
+    pthread_t screenId;
+    BOOL screenStarted;
     // Memory free for the job when its first page arrived.
     unsigned long long memory;
 };
@@ -200,6 +205,7 @@ BOOL OpenJob(FilterJob* job, int argc, char** argv)
     job->bDuplex = FALSE;
     job->nCopies = 0;
     job->jbigStarted = FALSE;
+    job->screenStarted = FALSE;
     return TRUE;
 }
 
@@ -225,6 +231,46 @@ BOOL StartCompressionThread(FilterJob* job)
     }
     job->jbigStarted = TRUE;
     return TRUE;
+}
+
+// The gray band ring and the screen's thread; without the thread, main
+// screens the bands itself.
+void StartScreen(FilterJob* job)
+{
+    OpenGrayBands();
+    int rc = StartThreadWithoutJobSignals(&job->screenId, nullptr, ScreenThread, nullptr);
+    if (rc != 0)
+        DbgMsg("main::pthread_create ScreenThread failed: %s; main screens the bands", strerror(rc));
+    job->screenStarted = rc == 0;
+}
+
+// Hands a filled band to the screen, or screens it here.
+void PassGrayBand(FilterJob* job, GrayBand* band)
+{
+    PassBand(band);
+    if (job->screenStarted)
+        return;
+    GrayBand* next = NextFilledBand();
+    if (next) {
+        ScreenBand(next);
+        ReturnBand(next);
+    }
+}
+
+// No page follows: the screen's thread ends.
+void EndScreen(FilterJob* job)
+{
+    if (!job->screenStarted)
+        return;
+    // An abandoned job's screen stops at its next band by itself.
+    BOOL noMemory;
+    if (GrayBand* band = NextEmptyBand(0, &noMemory)) {
+        band->kind = BAND_INPUT_END;
+        band->slot = nullptr;
+        PassBand(band);
+    }
+    pthread_join(job->screenId, nullptr);
+    job->screenStarted = FALSE;
 }
 
 // Steps taken once, when the first page header has arrived. FALSE when the
@@ -267,7 +313,7 @@ BOOL FirstPageDecisions(FilterJob* job)
     const PagePlacement sheet = PlacePageOnSheet(h);
     unsigned long long available = AvailableJobMemory();
     job->memory = available;
-    int slots = std::min(ComputeMaxThread(sheet.width, sheet.height, available), PagesInFlightForCores());
+    int slots = std::min(ComputeMaxThread(sheet.width, sheet.height, available), PagesInFlight());
     DbgMsg("gMAX_THREAD = %d", slots);
     gMAX_THREAD.store(slots, std::memory_order_release);
     SetPageBudget(available);
@@ -298,7 +344,7 @@ JobInfo* TakeSlot(FilterJob* job, unsigned long long bytes)
     JobInfo* slot = &job->lpJob[CurrentPage];
     BOOL ready = WaitUntilReady([&] {
         DWORD state = slot->finish.load(std::memory_order_acquire);
-        if (state != SLOT_TAKEN && state != SLOT_PROCESSED && PageFitsBudget(bytes))
+        if (state == SLOT_FREE && PageFitsBudget(bytes))
             return true;
         DbgMsg("main::wait buffer index %d!", (int)CurrentPage);
         DbgMsg("main::lpbuf = %d!", slot->lpbuf.load(std::memory_order_acquire) ? 1 : 0);
@@ -357,20 +403,12 @@ void ReportHeaderEnd(const FilterJob* job, RasterHeaderResult r)
                 strerror(job->input.readErrno), PrintedBefore(job));
 }
 
-// Reads the slot's pixels. A page that finds no memory while earlier pages
-// hold theirs waits for them and tries again.
-BOOL ReadPage(FilterJob* job, JobInfo* slot)
+// Why a page could not be read, in the user's words.
+void ReportReadFailure(FilterJob* job, const PageReadError& err)
 {
-    DbgMsg("main::GetCUPSPageData start");
-    PageReadError err = {PAGE_READ_OK, ""};
-    BOOL ok = GetCUPSPageData(slot, &err);
-    if (!ok && err.kind == PAGE_READ_NO_MEMORY && WaitForEarlierPages(slot))
-        ok = GetCUPSPageData(slot, &err);
-    if (ok)
-        return TRUE;
     unsigned pageNo = (unsigned)job->page + 1;
     if (err.kind == PAGE_READ_STOPPED)
-        return FALSE;
+        return;
     DbgMsg("GetCUPSPageData fail!");
     if (err.kind == PAGE_READ_CUT && job->input.readErrno)
         JobFail(JOB_FAILURE_INPUT, "The print data could not be read inside page %u (%s); %s.", pageNo,
@@ -379,11 +417,34 @@ BOOL ReadPage(FilterJob* job, JobInfo* slot)
         JobFail(JOB_FAILURE_INPUT, "The print data ended inside page %u; %s.", pageNo, PrintedBefore(job));
     else
         JobFail(JOB_FAILURE_INPUT, "Page %u cannot be printed (%s); %s.", pageNo, err.reason, PrintedBefore(job));
-    return FALSE;
 }
 
-// The page's worker, on its own thread; on this one when no thread starts.
-void StartWorker(JobInfo* slot)
+// The slot's one-bit page, which the screen fills and the worker codes. A
+// page that finds no memory while earlier pages hold theirs waits for them
+// and tries again.
+BOOL AllocOneBitPage(JobInfo* slot, PageReadError* err)
+{
+    const DWORD linebyte = GetBMPBytesPerLine(1, (LONG)slot->page_width);
+    const size_t bytes = (size_t)linebyte * slot->page_height;
+    BYTE* bits = static_cast<BYTE*>(malloc(bytes));
+    if (!bits && WaitForEarlierPages(slot))
+        bits = static_cast<BYTE*>(malloc(bytes));
+    if (!bits) {
+        DbgMsg("GetCUPSPageData::no memory for a page of %llu bytes", (unsigned long long)bytes);
+        *err = PageReadError{PAGE_READ_NO_MEMORY, "not enough memory"};
+        return FALSE;
+    }
+    slot->linebyte = linebyte;
+    slot->pagesize = (DWORD)bytes;
+    slot->linesScreened.store(0, std::memory_order_release);
+    slot->screenState.store(SCREEN_RUNNING, std::memory_order_release);
+    slot->lpbuf.store(bits, std::memory_order_release);
+    return TRUE;
+}
+
+// The page's worker, on its own thread. FALSE when no thread started: the
+// caller runs it once the page's lines are all passed on.
+BOOL StartWorker(JobInfo* slot)
 {
     pthread_attr_t attr;
     pthread_attr_init(&attr);
@@ -394,11 +455,68 @@ void StartWorker(JobInfo* slot)
     pthread_attr_destroy(&attr);
     if (rc != 0) {
         DbgMsg("main::pthread_create failed: %s; the page is processed here", strerror(rc));
-        RunPageWorker(slot);
-        return;
+        return FALSE;
     }
     slot->PageThreadId = tid;
     DbgMsg("main::pthread_create, id = %d", (int)(long)tid);
+    return TRUE;
+}
+
+// Reads the slot's page a band at a time and passes the bands to the screen;
+// its worker codes the lines as they are screened. No gray page is held
+// whole. FALSE when the page could not be read (reported); the slot is then
+// free again, or left to the process's end when the job was abandoned.
+BOOL StreamPage(FilterJob* job, JobInfo* slot)
+{
+    DWORD tick = GetTickCount();
+    DbgMsg("main::GetCUPSPageData start");
+    PageReadError err = {PAGE_READ_OK, ""};
+    PageLineReader reader;
+    if (!SetPageGeometry(slot, &err) || !AllocOneBitPage(slot, &err) || !OpenPageLines(slot, &reader, &err)) {
+        ReportReadFailure(job, err);
+        ReleaseSlot(slot);
+        return FALSE;
+    }
+    const BOOL worker = StartWorker(slot);
+    const DWORD perBand = BandLines(slot->page_width);
+    BOOL ok = TRUE, passed = TRUE;
+    for (DWORD y = 0; ok && y < slot->page_height; y += perBand) {
+        BOOL noMemory;
+        GrayBand* band = NextEmptyBand((size_t)std::min(perBand, slot->page_height) * slot->page_width, &noMemory);
+        if (!band && noMemory) {
+            // The screen still has to hear that the page stops.
+            err = PageReadError{PAGE_READ_NO_MEMORY, "not enough memory"};
+            ok = FALSE;
+            band = NextEmptyBand(0, &noMemory);
+        }
+        if (!band) {
+            err = PageReadError{PAGE_READ_STOPPED, "the job stopped"};
+            ok = passed = FALSE;
+            break;
+        }
+        band->slot = slot;
+        band->first = y;
+        band->lines = std::min(perBand, slot->page_height - y);
+        if (ok) {
+            TakeCore(slot->PageIndex);
+            ok = ReadPageLines(&reader, band->gray, slot->page_width, band->lines, &err);
+            GiveCore();
+        }
+        band->kind = ok ? BAND_LINES : BAND_PAGE_DROPPED;
+        PassGrayBand(job, band);
+    }
+    ClosePageLines(&reader);
+    if (ok)
+        DbgMsg("GetCUPSPageData Out, using %f sec, rc = %d", TickSeconds(tick), 1);
+    if (!worker && passed)
+        RunPageWorker(slot);
+    if (ok)
+        return TRUE;
+    ReportReadFailure(job, err);
+    // The worker lets go of the page once the screen has dropped it.
+    if (WaitUntilReady([slot] { return slot->finish.load(std::memory_order_acquire) == SLOT_DROPPED; }))
+        ReleaseSlot(slot);
+    return FALSE;
 }
 
 SpoolSheets Sheets(const FilterJob* job)
@@ -433,21 +551,27 @@ void PageLoop(FilterJob* job)
         // Taking more than the process may have would not fail cleanly: in a
         // memory cgroup the kernel kills the filter without a word.
         if (!PageFitsAlone(bytes)) {
-            JobFail(JOB_FAILURE_INPUT, "Page %u needs about %llu MB of memory, more than the %llu MB free for the "
-                    "filter; %s.", (unsigned)job->page + 1, bytes >> 20, job->memory >> 20, PrintedBefore(job));
+            JobFail(JOB_FAILURE_INPUT, "Page %u needs about %llu MB of memory (its one-bit page, room for its "
+                    "coded data and the gray bands), more than the %llu MB free for the filter; %s.",
+                    (unsigned)job->page + 1, bytes >> 20, job->memory >> 20,
+                    PrintedBefore(job));
             break;
         }
         JobInfo* slot = TakeSlot(job, bytes);
         if (!slot)
             break;
-        if (!ReadPage(job, slot)) {
-            ReleaseSlot(slot);
+        if (!StreamPage(job, slot))
             break;
-        }
         job->inheader_bak = job->inheader;
-        slot->linebyteLeft = slot->page_width - slot->inheader.cupsWidth;
         ++job->page;
-        StartWorker(slot);
+        // The printer waits for the first page and for nothing else as long:
+        // it is made alone, with every core, before the next is read. On a
+        // shared machine reading ahead would slow it; later pages have the
+        // time the engine takes to print it.
+        if (job->page == 1 && !JobAbandoned()) {
+            DbgMsg("main::page 1 goes out alone: page 2 waits until it is coded");
+            WaitUntilReady([slot] { return slot->finish.load(std::memory_order_acquire) != SLOT_TAKEN; });
+        }
         if (gSaveToFile.load(std::memory_order_acquire) && job->page % 2 == 0) {
             SpoolSheets sheets = Sheets(job);
             PJL_FlushPage(&job->FlushPage, &sheets, gSideCopies.load(std::memory_order_acquire));
@@ -466,7 +590,7 @@ void WaitForPipeline(FilterJob* job)
         const JobInfo* slot = &job->lpJob[index];
         WaitUntilReady([slot, index] {
             DbgMsg("main::page %d status %d", (int)index, (int)slot->finish.load(std::memory_order_acquire));
-            if (!slot->lpbuf.load(std::memory_order_acquire))
+            if (slot->finish.load(std::memory_order_acquire) == SLOT_FREE)
                 return true;
             DbgMsg("main::image process page %d not yet...", (int)slot->PageIndex);
             DbgMsg("main::image process page index %d not yet...", (int)index);
@@ -548,13 +672,16 @@ int RunFilter(int argc, char** argv)
     OpenJobStopPipe();
     InstallSignalHandlers();
     KeepPageBuffersInHeap();
+    SetJobCores((int)sysconf(_SC_NPROCESSORS_ONLN));
     if (!OpenJob(&job, argc, argv))
         return JobCanceled() ? ExitStatus() : 1;
     if (!StartCompressionThread(&job)) {
         JobFail(JOB_FAILURE_PAGE, "The filter could not start its compression thread; try again when the "
                 "print server has more resources.");
     } else {
+        StartScreen(&job);
         PageLoop(&job);
+        EndScreen(&job);
         WaitForPipeline(&job);
         EndJob(&job);
     }

@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "gray_bands.h"
 #include "job_info.h"
 #include "test_seams.h"
 
@@ -160,27 +161,24 @@ unsigned long long AvailableJobMemory(void)
 
 int ComputeMaxThread(DWORD cupsWidth, DWORD cupsHeight, unsigned long long freeMemory)
 {
-    DWORD referSize = cupsWidth * cupsHeight * 2u;
-    DbgMsg("main::referSize = %u", referSize);
+    unsigned long long referSize = PageReckoning(cupsWidth, cupsHeight);
+    DbgMsg("main::referSize = %llu", referSize);
     // A zero-sized first page says nothing about memory: take one page at a time.
-    unsigned long long quotient = referSize ? (freeMemory >> 1) / referSize : 0;
+    unsigned long long quotient = referSize && cupsWidth && cupsHeight ? (freeMemory >> 1) / referSize : 0;
     DbgMsg("gMAX_THREAD = %llu", quotient);
     int slots = quotient < 1 ? 1 : quotient > MAX_JOB_SLOTS ? MAX_JOB_SLOTS : (int)quotient;
     DbgMsg("gMAX_THREAD = %d", slots);
     return slots;
 }
 
-int PagesInFlightForCores(void)
+int PagesInFlight(void)
 {
-    long cores = sysconf(_SC_NPROCESSORS_ONLN);
-    if (cores < 1)
-        cores = 1;
-    return (int)std::min<long>(cores + 2, MAX_JOB_SLOTS);
+    return PAGES_IN_FLIGHT;
 }
 
 unsigned long long PageReckoning(DWORD pageWidth, DWORD pageHeight)
 {
-    return (unsigned long long)pageWidth * pageHeight * 2u;
+    return ((unsigned long long)pageWidth + 7) / 8 * pageHeight * 2u + GrayRingBytes(pageWidth, pageHeight);
 }
 
 void SetPageBudget(unsigned long long available)

@@ -25,16 +25,17 @@ unsigned long long CgroupMemoryHeadroom(const char* procCgroup, const char* cgro
 unsigned long long AvailableJobMemory(void);
 
 // Slots in use for a first page of width x height pixels: half the available
-// memory over two bytes a pixel, limited to 1..MAX_JOB_SLOTS.
+// memory over the page's reckoning, limited to 1..MAX_JOB_SLOTS.
 int ComputeMaxThread(DWORD cupsWidth, DWORD cupsHeight, unsigned long long freeMemory);
 
-// Pages in flight that keep every core busy: one being read, one being
-// screened and coded on each core, one waiting to be written. More only
-// take memory.
-int PagesInFlightForCores(void);
+// Pages in flight: one being read and screened, one or two being coded, one
+// waiting to be written. Measured: more take memory and no time off a job.
+#define PAGES_IN_FLIGHT 3
+int PagesInFlight(void);
 
-// Bytes reckoned for a page in flight: two a pixel of its bitmap (the gray
-// page, the one-bit page and the JBIG coder's room).
+// Bytes reckoned for a page in flight: its one-bit page, room for its coded
+// data (which may be as large) and the gray bands it is read through. A
+// page is never held whole in gray.
 unsigned long long PageReckoning(DWORD pageWidth, DWORD pageHeight);
 
 // The job may use `available` bytes: the pages in flight together take at

@@ -90,8 +90,8 @@ void JobFail(JobFailureKind kind, const char* fmt, ...)
     DbgMsg("JobFail::%s", text);
     snprintf(gText, sizeof gText, "%s", text);
     gFailure.store(kind, std::memory_order_release);
-    // Threads waiting for a slot word must see that the job stops.
-    RingPipelineBell();
+    // Threads waiting for a word must see that the job stops.
+    RingAllBells();
     if (kind != JOB_FAILURE_INPUT)
         WakeReader();
 }

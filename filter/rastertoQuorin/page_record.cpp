@@ -114,20 +114,53 @@ BOOL PJL_WritePageHeader(JobInfo* lpJob, char* outbuf, DWORD CompressSize)
     return TRUE;
 }
 
+namespace {
+// Inlined into each caller below, so that it takes the caller's instructions.
+inline __attribute__((always_inline)) long CountBitsIn(const BYTE* p, DWORD n)
+{
+    long count = 0;
+    DWORD i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        memcpy(&w, p + i, sizeof w);
+        count += __builtin_popcountll(w);
+    }
+    for (; i < n; ++i)
+        count += __builtin_popcount(p[i]);
+    return count;
+}
+
+long CountBitsPlain(const BYTE* p, DWORD n)
+{
+    return CountBitsIn(p, n);
+}
+
+#if defined(__x86_64__)
+// The same with the machine's own bit count.
+__attribute__((target("popcnt"))) long CountBitsPopcnt(const BYTE* p, DWORD n)
+{
+    return CountBitsIn(p, n);
+}
+#endif
+
+long CountBits(const BYTE* p, DWORD n)
+{
+#if defined(__x86_64__)
+    static const bool popcnt = __builtin_cpu_supports("popcnt");
+    if (popcnt)
+        return CountBitsPopcnt(p, n);
+#endif
+    return CountBitsPlain(p, n);
+}
+} // namespace
+
 long Prnt_CountBlackDots(unsigned char* inbuf, DWORD ByteNo)
 {
     if (!inbuf)
         return 0;
-    BYTE* table = static_cast<BYTE*>(malloc(256));
-    if (!table)
-        return 0;
     DWORD tick = GetTickCount();
     DbgMsg("Prnt_CountBlackDots Start, ByteNo = %d", (int)ByteNo);
-    FillBitCountTable(table);
-    long count = 0;
-    for (DWORD i = 0; i < ByteNo; ++i)
-        count += table[inbuf[i]];
-    free(table);
+    long count = CountBits(inbuf, ByteNo);
     DbgMsg("Prnt_CountBlackDots Out, using %f sec, count = %d", TickSeconds(tick), (int)count);
     return count;
 }
@@ -143,48 +176,145 @@ BYTE* Prnt_CreateBkDotsTbl(void)
     return table;
 }
 
-BYTE* BuildPageRecord(JobInfo* lpJob, DWORD* recordLen)
+namespace {
+// Puts the lead-in and the page header in front of the coded data.
+BYTE* CompleteRecord(JobInfo* lpJob, BYTE* outbuf, long CompressSize, DWORD tick, DWORD* recordLen)
 {
-    BYTE* bitmap = SlotBuffer(lpJob);
-    DWORD width = lpJob->page_width, height = lpJob->page_height;
-    // The coder reads height rows of width/8 bytes from the bitmap.
-    if (!bitmap || height == 0 || !PageIsOneBit(lpJob)) {
-        DbgMsg("JbigThread::page %d has no one-bit bitmap (width %d, height %d, linebyte %d)",
-               (int)lpJob->PageIndex, (int)width, (int)height, (int)lpJob->linebyte);
-        return nullptr;
-    }
-    unsigned long long room = (unsigned long long)lpJob->linebyte * height;
-    DWORD outsize = (DWORD)(room + PAGE_RECORD_PREFIX);
-    DWORD tick = GetTickCount();
-    DbgMsg("main::outsize %d", (int)outsize);
-    DbgMsg("JbigThread::Tarsel_JBIGCompression start");
-    DbgMsg("JbigThread::Tarsel_JBIGCompression page_width %d", (int)width);
-    DbgMsg("JbigThread::Tarsel_JBIGCompression page_height %d", (int)height);
-
-    long CompressSize = 0, needed = 0;
-    BYTE* outbuf = CompressInto(lpJob, bitmap, room, &CompressSize, &needed);
-    if (outbuf && CompressSize < 0) {
-        // Noise-like pages code larger than the bitmap. Coding is
-        // deterministic, so the measured length always fits the second time.
-        DbgMsg("JbigThread::page data needs %d bytes, more than %d; coding again",
-               (int)needed, (int)room);
-        free(outbuf);
-        outbuf = CompressInto(lpJob, bitmap, (size_t)needed, &CompressSize, &needed);
-    }
-    if (!outbuf)
-        return nullptr;
-    if (CompressSize < 0) {
-        DbgMsg("JbigThread::page data still did not fit");
-        free(outbuf);
-        return nullptr;
-    }
     DbgMsg("JbigThread::Tarsel_JBIGCompression Finish, using %f sec", TickSeconds(tick));
     DbgMsg("JbigThread::Tarsel_JBIGCompression CompressSize = %d", (int)CompressSize);
-    outsize = (DWORD)CompressSize + PAGE_RECORD_PREFIX;
+    DWORD outsize = (DWORD)CompressSize + PAGE_RECORD_PREFIX;
     DbgMsg("JbigThread::page data outsize = %d", (int)outsize);
-
     memcpy(outbuf, PAGE_LEAD_IN, PAGE_LEAD_IN_SIZE);
     PJL_WritePageHeader(lpJob, reinterpret_cast<char*>(outbuf) + PAGE_LEAD_IN_SIZE, (DWORD)CompressSize);
     *recordLen = outsize;
-    return outbuf;
+    // The room was the bitmap's size; the heap takes the rest back.
+    BYTE* kept = static_cast<BYTE*>(realloc(outbuf, outsize));
+    return kept ? kept : outbuf;
+}
+
+bool SlotHasOneBitPage(JobInfo* lpJob)
+{
+    // The coder reads height rows of width/8 bytes from the bitmap.
+    if (SlotBuffer(lpJob) && lpJob->page_height != 0 && PageIsOneBit(lpJob))
+        return true;
+    DbgMsg("JbigThread::page %d has no one-bit bitmap (width %d, height %d, linebyte %d)", (int)lpJob->PageIndex,
+           (int)lpJob->page_width, (int)lpJob->page_height, (int)lpJob->linebyte);
+    return false;
+}
+
+void TraceCodingStart(JobInfo* lpJob, size_t room)
+{
+    DbgMsg("main::outsize %d", (int)(room + PAGE_RECORD_PREFIX));
+    DbgMsg("JbigThread::Tarsel_JBIGCompression start");
+    DbgMsg("JbigThread::Tarsel_JBIGCompression page_width %d", (int)lpJob->page_width);
+    DbgMsg("JbigThread::Tarsel_JBIGCompression page_height %d", (int)lpJob->page_height);
+}
+
+// The whole page coded into `room` bytes, and once more into the room the
+// data turned out to need.
+BYTE* CodeWholePage(JobInfo* lpJob, size_t room, DWORD tick, DWORD* recordLen)
+{
+    BYTE* bitmap = SlotBuffer(lpJob);
+    long CompressSize = 0, needed = 0;
+    BYTE* outbuf = CompressInto(lpJob, bitmap, room, &CompressSize, &needed);
+    if (outbuf && CompressSize < 0 && needed > 0) {
+        // Noise-like pages code larger than the bitmap. Coding is
+        // deterministic, so the measured length always fits the second time.
+        DbgMsg("JbigThread::page data needs %d bytes, more than %d; coding again", (int)needed, (int)room);
+        free(outbuf);
+        outbuf = CompressInto(lpJob, bitmap, (size_t)needed, &CompressSize, &needed);
+    }
+    if (!outbuf) {
+        DbgMsg("JbigThread::no memory for the page's coded data");
+        return nullptr;
+    }
+    if (CompressSize < 0) {
+        if (needed == 0)
+            DbgMsg("JbigThread::the JBIG coder found no memory for its lines");
+        else
+            DbgMsg("JbigThread::page data still did not fit");
+        free(outbuf);
+        return nullptr;
+    }
+    return CompleteRecord(lpJob, outbuf, CompressSize, tick, recordLen);
+}
+} // namespace
+
+BYTE* BuildPageRecord(JobInfo* lpJob, DWORD* recordLen)
+{
+    if (!SlotHasOneBitPage(lpJob))
+        return nullptr;
+    size_t room = (size_t)lpJob->linebyte * lpJob->page_height;
+    DWORD tick = GetTickCount();
+    TraceCodingStart(lpJob, room);
+    return CodeWholePage(lpJob, room, tick, recordLen);
+}
+
+BOOL StartPageRecord(JobInfo* lpJob, PageRecordCoder* c)
+{
+    c->slot = lpJob;
+    c->outbuf = nullptr;
+    c->coded = 0;
+    c->tick = GetTickCount();
+    c->lineByLine = FALSE;
+    if (!SlotHasOneBitPage(lpJob) || JbigDefaultCoder() != JBIG_CODER_BUILTIN)
+        return FALSE;
+    c->room = (size_t)lpJob->linebyte * lpJob->page_height;
+    TraceCodingStart(lpJob, c->room);
+    // Only the bytes the data takes are ever touched.
+    c->outbuf = static_cast<BYTE*>(malloc(c->room + PAGE_RECORD_PREFIX));
+    if (!c->outbuf)
+        return FALSE;
+    if (!JbigLineCoderStart(&c->coder, lpJob->page_width, lpJob->page_height, c->outbuf + PAGE_RECORD_PREFIX,
+                            c->room)) {
+        free(c->outbuf);
+        c->outbuf = nullptr;
+        return FALSE;
+    }
+    c->lineByLine = TRUE;
+    return TRUE;
+}
+
+void CodeRecordLines(PageRecordCoder* c, DWORD upTo)
+{
+    if (!c->lineByLine)
+        return;
+    const BYTE* bits = SlotBuffer(c->slot);
+    const DWORD linebyte = c->slot->linebyte;
+    for (; c->coded < upTo; ++c->coded)
+        JbigLineCoderLine(&c->coder, bits + (size_t)c->coded * linebyte);
+}
+
+BYTE* FinishPageRecord(PageRecordCoder* c, DWORD* recordLen)
+{
+    JobInfo* lpJob = c->slot;
+    if (!c->lineByLine) {
+        // JBIG-KIT takes the whole page at once; so does a page whose line
+        // coder found no memory.
+        if (!SlotHasOneBitPage(lpJob))
+            return nullptr;
+        size_t room = (size_t)lpJob->linebyte * lpJob->page_height;
+        if (!c->outbuf)
+            TraceCodingStart(lpJob, room);
+        return CodeWholePage(lpJob, room, c->tick, recordLen);
+    }
+    CodeRecordLines(c, lpJob->page_height);
+    long needed = 0;
+    long CompressSize = JbigLineCoderFinish(&c->coder, &needed);
+    c->lineByLine = FALSE;
+    if (CompressSize >= 0)
+        return CompleteRecord(lpJob, c->outbuf, CompressSize, c->tick, recordLen);
+    free(c->outbuf);
+    c->outbuf = nullptr;
+    DbgMsg("JbigThread::page data needs %d bytes, more than %d; coding again", (int)needed, (int)c->room);
+    return CodeWholePage(lpJob, (size_t)needed, c->tick, recordLen);
+}
+
+void DropPageRecord(PageRecordCoder* c)
+{
+    if (c->lineByLine)
+        JbigLineCoderDrop(&c->coder);
+    c->lineByLine = FALSE;
+    free(c->outbuf);
+    c->outbuf = nullptr;
 }

@@ -3,6 +3,7 @@
 #ifndef QUORIN_PAGE_RECORD_H
 #define QUORIN_PAGE_RECORD_H
 
+#include "jbig_adapter.h"
 #include "job_info.h"
 #include "printer_stream.h"
 
@@ -140,5 +141,26 @@ BOOL InJbigCoder(void);
 // (malloc'd, caller frees) with its length in *recordLen; NULL when memory
 // for it could not be had or the slot holds no usable page.
 BYTE* BuildPageRecord(JobInfo* lpJob, DWORD* recordLen);
+
+// A page record coded while its page is screened: line by line as the
+// lines become final, with the built-in coder.
+struct PageRecordCoder {
+    JobInfo* slot;
+    BOOL lineByLine;     // FALSE: the whole page is coded at the end (JBIG-KIT, or no memory)
+    JbigLineCoder coder;
+    BYTE* outbuf;        // the record: prefix, then room bytes for the data
+    size_t room;
+    DWORD coded;         // lines given to the coder
+    DWORD tick;
+};
+// TRUE when the lines can be coded as they come; otherwise FinishPageRecord
+// codes the whole page.
+BOOL StartPageRecord(JobInfo* lpJob, PageRecordCoder* c);
+// Codes the slot's one-bit lines up to (not including) line upTo.
+void CodeRecordLines(PageRecordCoder* c, DWORD upTo);
+// Once every line is final: the record, as BuildPageRecord returns it.
+BYTE* FinishPageRecord(PageRecordCoder* c, DWORD* recordLen);
+// The page will not be printed.
+void DropPageRecord(PageRecordCoder* c);
 
 #endif

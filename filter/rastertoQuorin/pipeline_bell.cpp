@@ -5,29 +5,41 @@
 #include <mutex>
 
 namespace {
-// Never destroyed: a detached worker may ring it while the process exits.
-std::mutex& gBellLock = *new std::mutex;
-std::condition_variable& gBell = *new std::condition_variable;
-uint64_t gRings = 0;
+struct Bell {
+    std::mutex lock;
+    std::condition_variable rung;
+    uint64_t rings = 0;
+};
+// Never destroyed: a detached worker may ring one while the process exits.
+Bell* const gBells = new Bell[BELL_KINDS];
 } // namespace
 
-uint64_t BellRings(void)
+uint64_t BellRings(BellKind bell)
 {
-    std::lock_guard<std::mutex> hold(gBellLock);
-    return gRings;
+    Bell& b = gBells[bell];
+    std::lock_guard<std::mutex> hold(b.lock);
+    return b.rings;
 }
 
-void WaitForBell(uint64_t seen)
+void WaitForBell(uint64_t seen, BellKind bell)
 {
-    std::unique_lock<std::mutex> hold(gBellLock);
-    gBell.wait_for(hold, std::chrono::milliseconds(POLL_MSEC), [seen] { return gRings != seen; });
+    Bell& b = gBells[bell];
+    std::unique_lock<std::mutex> hold(b.lock);
+    b.rung.wait_for(hold, std::chrono::milliseconds(POLL_MSEC), [&b, seen] { return b.rings != seen; });
 }
 
-void RingPipelineBell(void)
+void RingBell(BellKind bell)
 {
+    Bell& b = gBells[bell];
     {
-        std::lock_guard<std::mutex> hold(gBellLock);
-        ++gRings;
+        std::lock_guard<std::mutex> hold(b.lock);
+        ++b.rings;
     }
-    gBell.notify_all();
+    b.rung.notify_all();
+}
+
+void RingAllBells(void)
+{
+    for (int k = 0; k < BELL_KINDS; ++k)
+        RingBell((BellKind)k);
 }

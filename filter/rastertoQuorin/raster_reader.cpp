@@ -185,16 +185,14 @@ BOOL Fail(PageReadError* error, PageReadFailure kind, const char* reason)
 }
 } // namespace
 
-BOOL GetCUPSPageData(JobInfo* lpJob, PageReadError* error)
+BOOL SetPageGeometry(JobInfo* lpJob, PageReadError* error)
 {
-    DWORD tick = GetTickCount();
     cups_page_header2_t* h = &lpJob->inheader;
     const char* why = CheckRasterHeader(h);
     if (why) {
         DbgMsg("GetCUPSPageData::%s", why);
         return Fail(error, PAGE_READ_REFUSED, why);
     }
-
     const PagePlacement at = PlacePageOnSheet(h);
     DWORD page_width = PadToPageAlign(at.width);
     DWORD page_height = PadToPageAlign(at.height);
@@ -205,64 +203,99 @@ BOOL GetCUPSPageData(JobInfo* lpJob, PageReadError* error)
     lpJob->linebyteLeft = page_width - h->cupsWidth;
     lpJob->rasterLeft = at.left;
     lpJob->rasterTop = at.top;
-
     DWORD linebyte = GetBMPBytesPerLine(8, (LONG)page_width);
     lpJob->linebyte = linebyte;
     DbgMsg("GetCUPSPageData::linebyte = %d", (int)linebyte);
+    lpJob->pagesize = linebyte * page_height;
+    DbgMsg("GetCUPSPageData::pagesize = %d bytes", (int)lpJob->pagesize);
+    return TRUE;
+}
 
-    DWORD srcPixelBytes = h->cupsBitsPerPixel / 8;
-    DWORD linesize = (h->cupsBitsPerPixel * page_width) >> 3;
+BOOL OpenPageLines(const JobInfo* lpJob, PageLineReader* r, PageReadError* error)
+{
+    const cups_page_header2_t* h = &lpJob->inheader;
+    memset(r, 0, sizeof *r);
+    r->ras = lpJob->inras;
+    r->header = h;
+    r->width = lpJob->page_width;
+    r->height = lpJob->page_height;
+    r->left = lpJob->rasterLeft;
+    r->top = lpJob->rasterTop;
+    DWORD linesize = (h->cupsBitsPerPixel * r->width) >> 3;
     if (linesize < h->cupsBytesPerLine)
         linesize = h->cupsBytesPerLine;
-    DWORD pagesize = linebyte * page_height;
-    lpJob->pagesize = pagesize;
-    DbgMsg("GetCUPSPageData::pagesize = %d bytes", (int)pagesize);
     DbgMsg("linesize = %d", (int)linesize);
-
-    BYTE* line = static_cast<BYTE*>(malloc(linesize));
-    BYTE* page = static_cast<BYTE*>(malloc(pagesize));
-    if (!line || !page) {
-        free(line);
-        free(page);
-        DbgMsg("GetCUPSPageData::no memory for a page of %d bytes", (int)pagesize);
+    r->line = static_cast<BYTE*>(malloc(linesize));
+    if (!r->line) {
+        DbgMsg("GetCUPSPageData::no memory for a line of %d bytes", (int)linesize);
         return Fail(error, PAGE_READ_NO_MEMORY, "not enough memory");
     }
-    // Only what the lines read below leave uncovered is set white.
-    const DWORD right = at.left + h->cupsWidth, bottom = at.top + h->cupsHeight;
-    memset(page, 0xFF, (size_t)at.top * linebyte);
-    for (DWORD y = at.top; y < bottom; ++y) {
-        memset(page + (size_t)y * linebyte, 0xFF, at.left);
-        memset(page + (size_t)y * linebyte + right, 0xFF, linebyte - right);
-    }
-    memset(page + (size_t)bottom * linebyte, 0xFF, (size_t)(page_height - bottom) * linebyte);
+    return TRUE;
+}
 
-    const DWORD width = h->cupsWidth;
+BOOL ReadPageLines(PageLineReader* r, BYTE* out, DWORD stride, DWORD lines, PageReadError* error)
+{
+    const cups_page_header2_t* h = r->header;
+    const DWORD width = h->cupsWidth, right = r->left + width, bottom = r->top + h->cupsHeight;
+    const DWORD srcPixelBytes = h->cupsBitsPerPixel / 8;
     const bool zeroIsWhite = HeaderValue(h->cupsColorSpace) == CUPS_CSPACE_K;
-    BYTE* out = page + (size_t)at.top * linebyte + at.left;
-    for (DWORD y = 0; y < h->cupsHeight; ++y, out += linebyte) {
-        if (JobStopsReading()) {
-            free(line);
-            free(page);
-            return Fail(error, PAGE_READ_STOPPED, "the job stopped");
+    for (DWORD i = 0; i < lines && r->next < r->height; ++i, ++r->next, out += stride) {
+        const DWORD y = r->next;
+        if (y < r->top || y >= bottom) {
+            memset(out, 0xFF, r->width);
+            continue;
         }
-        if (cupsRasterReadPixels(lpJob->inras, line, h->cupsBytesPerLine) != h->cupsBytesPerLine) {
-            free(line);
-            free(page);
-            DbgMsg("GetCUPSPageData::stream ended at line %d of %d", (int)y, (int)h->cupsHeight);
+        if (JobStopsReading())
+            return Fail(error, PAGE_READ_STOPPED, "the job stopped");
+        if (cupsRasterReadPixels(r->ras, r->line, h->cupsBytesPerLine) != h->cupsBytesPerLine) {
+            DbgMsg("GetCUPSPageData::stream ended at line %d of %d", (int)(y - r->top), (int)h->cupsHeight);
             return Fail(error, PAGE_READ_CUT, "the print data ended inside the page");
         }
-        if (srcPixelBytes == 3)
-            ConvertRgbLine3(line, out, width);
+        // Only what the line read leaves uncovered is set white.
+        memset(out, 0xFF, r->left);
+        memset(out + right, 0xFF, r->width - right);
+        BYTE* at = out + r->left;
+        // Lines of white paper, most of a text page, are white in every
+        // layout but the inverted one.
+        if (!zeroIsWhite && AllBytesWhite(r->line, h->cupsBytesPerLine))
+            memset(at, 0xFF, width);
+        else if (srcPixelBytes == 3)
+            ConvertRgbLine3(r->line, at, width);
         else if (srcPixelBytes == 4)
-            ConvertRgbLine4(line, out, width);
+            ConvertRgbLine4(r->line, at, width);
         else if (h->cupsBitsPerPixel == 8)
-            ConvertGrayLine(line, out, width, zeroIsWhite);
+            ConvertGrayLine(r->line, at, width, zeroIsWhite);
         else
-            ConvertBitLine(line, out, width, zeroIsWhite);
+            ConvertBitLine(r->line, at, width, zeroIsWhite);
     }
-    free(line);
-    lpJob->lpbuf.store(page, std::memory_order_release);
+    return TRUE;
+}
 
+void ClosePageLines(PageLineReader* r)
+{
+    free(r->line);
+    r->line = nullptr;
+}
+
+BOOL GetCUPSPageData(JobInfo* lpJob, PageReadError* error)
+{
+    DWORD tick = GetTickCount();
+    PageLineReader r;
+    if (!SetPageGeometry(lpJob, error) || !OpenPageLines(lpJob, &r, error))
+        return FALSE;
+    BYTE* page = static_cast<BYTE*>(malloc(lpJob->pagesize));
+    if (!page) {
+        ClosePageLines(&r);
+        DbgMsg("GetCUPSPageData::no memory for a page of %d bytes", (int)lpJob->pagesize);
+        return Fail(error, PAGE_READ_NO_MEMORY, "not enough memory");
+    }
+    BOOL ok = ReadPageLines(&r, page, lpJob->linebyte, lpJob->page_height, error);
+    ClosePageLines(&r);
+    if (!ok) {
+        free(page);
+        return FALSE;
+    }
+    lpJob->lpbuf.store(page, std::memory_order_release);
     DbgMsg("GetCUPSPageData Out, using %f sec, rc = %d", TickSeconds(tick), 1);
     return TRUE;
 }
@@ -316,5 +349,6 @@ void DisplayPageInfo(cups_page_header2_t* h)
     DbgMsg("TraySwitch = %d", (int)HeaderValue(h->TraySwitch));
     DbgMsg("Tumble = %d (Duplex)", (int)HeaderValue(h->Tumble));
     DbgMsg("cupsInteger[2] = %d (Mirror)", (int)h->cupsInteger[2]);
+    DbgMsg("cupsInteger[3] = %d (Photo)", (int)h->cupsInteger[3]);
     DbgMsg("DisplayPageInfo Out");
 }

@@ -22,6 +22,30 @@ struct PageReadError {
     const char* reason; // a phrase for the user's message
 };
 
+// Checks the slot's header and sets its page geometry: the sheet-sized
+// gray page (page_width, page_height, linebyte, pagesize) and where the
+// raster lies on it. FALSE (PAGE_READ_REFUSED) for a header it cannot take.
+BOOL SetPageGeometry(JobInfo* lpJob, PageReadError* error);
+
+// The lines of a slot's sheet as gray, top to bottom, read from its raster
+// stream as they are asked for: no whole gray page is ever held.
+struct PageLineReader {
+    cups_raster_t* ras;
+    const cups_page_header2_t* header;
+    DWORD width, height; // the sheet's page_width and page_height
+    DWORD left, top;     // where the raster lies on it
+    DWORD next;          // the next sheet line
+    BYTE* line;          // one raster line
+};
+
+// After SetPageGeometry: FALSE (PAGE_READ_NO_MEMORY) without a line buffer.
+BOOL OpenPageLines(const JobInfo* lpJob, PageLineReader* r, PageReadError* error);
+// The next `lines` sheet lines (fewer at the page's end) into lines of
+// page_width bytes, `stride` apart. FALSE when the stream ended or the job
+// stopped; *error says which.
+BOOL ReadPageLines(PageLineReader* r, BYTE* out, DWORD stride, DWORD lines, PageReadError* error);
+void ClosePageLines(PageLineReader* r);
+
 // Fills the slot from its raster stream; consumes exactly cupsHeight lines of
 // cupsBytesPerLine bytes. On FALSE, *error (when given) says why.
 BOOL GetCUPSPageData(JobInfo* lpJob, PageReadError* error = nullptr);
@@ -40,10 +64,13 @@ void KeepPageBuffersInHeap(void);
 // Dumps the job-relevant fields of a page header into the debug log.
 void DisplayPageInfo(cups_page_header2_t* inheader);
 
-// Layouts that arrive with 1 = light after the halftone and need inverting.
+// The job's print mode decides, not the raster's depth: text and graphics
+// come as 24-bit RGB and get their edges reinforced; photographs come as RGB
+// with cupsInteger[3] set (the printer description's Photo mode), or as
+// 8-bit gray from older queues and other clients, and are only screened.
 inline bool PageNeedsBorderQuality(const cups_page_header2_t* h)
 {
-    return h->cupsBitsPerPixel == 24;
+    return h->cupsBitsPerPixel == 24 && h->cupsInteger[3] == 0;
 }
 
 #endif

@@ -263,6 +263,126 @@ void LineartPage(const PageView* page, int threshold)
     DbgMsg("GrayToLineart Out, Tick = %d", (int)(DWORD)(GetTickCount() - tick));
 }
 
+LineScreenStart LineScreenBegin(LineScreen* s, const PageView* gray, LONG nDensity, BOOL tonerSave, BOOL edges,
+                                BYTE* out)
+{
+    memset(s, 0, sizeof *s);
+    s->width = gray->width;
+    s->height = gray->height;
+    s->edges = edges;
+    s->out = out;
+    const DWORD width = gray->width;
+    if (edges) {
+        // Three unfiltered gray lines around the one being finished, its
+        // filtered copy, the line-art flags and the mask, and the filter's
+        // 32-bit scratch first, where it is aligned.
+        // The mask takes width / 8 + 1 bytes, the screened white line its
+        // one-bit line size, at most width / 8 + 4 (and 4 bytes of padding).
+        s->work = static_cast<BYTE*>(malloc((size_t)width * (5 + sizeof(int32_t)) + 2 * (width / 8) + 9));
+        if (!s->work)
+            return LINE_SCREEN_NO_MEMORY;
+        s->cols = s->work;
+        s->above = s->work + (size_t)width * sizeof(int32_t);
+        s->current = s->above + width;
+        s->below = s->current + width;
+        s->filtered = s->below + width;
+        s->flags = s->filtered + width;
+        s->mask = s->flags + width;
+        s->whiteOut = s->mask + width / 8 + 1;
+        // The filter and the line-art run line by line inside the screen;
+        // their parameters are traced where their page passes used to be.
+        DbgMsg("DoBorderQuality::Apply Filter");
+        DbgMsg("ApplyFilter3x3 In, width = %d, height = %d, lines = %d, bits = %d, ArrayWidth = %d", (int)width,
+               (int)s->height, (int)s->height, kFilterBits, 3);
+        s->divisor = KernelDivisor(FilterArray);
+        DbgMsg("DoBorderQuality::Convert to Lineart");
+        DbgMsg("GrayToLineart In, threshold = %d", kLineartThreshold);
+    }
+    if (!HalftoneBegin(gray, nDensity, tonerSave, &s->hs)) {
+        free(s->work);
+        s->work = nullptr;
+        return LINE_SCREEN_REFUSED;
+    }
+    if (edges) {
+        // Most lines of a printed page lie amid white paper: the filter finds
+        // no edge there and the screen leaves every pixel light, as here.
+        memset(s->filtered, 255, width);
+        HalftoneLine(&s->hs, 0, s->filtered, s->whiteOut);
+        const DWORD BWlinebytes = width >> 3;
+        DbgMsg("DoBorderQuality::Merge Halftone and Filter");
+        DbgMsg("DoBorderQuality::BWlinebytes = %d", (int)BWlinebytes);
+        DbgMsg("DoBorderQuality::lpJob->page_height = %d", (int)s->height);
+        DbgMsg("DoBorderQuality::bufsize = %d", (int)(BWlinebytes * s->height));
+    }
+    return LINE_SCREEN_OK;
+}
+
+namespace {
+// Line y from the gray lines around it (up, current, down): filtered,
+// turned into line-art, screened and merged.
+void FinishEdgeLine(LineScreen* s, const BYTE* up, bool upWhite, const BYTE* down, bool downWhite)
+{
+    const DWORD y = s->finished++;
+    BYTE* out = s->out + (size_t)y * s->hs.linebyteHft;
+    if (upWhite && s->currentWhite && downWhite) {
+        memcpy(out, s->whiteOut, s->hs.linebyteHft);
+        return;
+    }
+    const Kernel kernel = MakeKernel(FilterArray, s->divisor);
+    FilterLine(kernel, up, s->current, down, s->filtered, s->width, s->cols);
+    const DWORD BWlinebytes = s->width >> 3;
+    LineartLine(s->filtered, (BYTE)kLineartThreshold, BWlinebytes, s->flags, s->mask);
+    HalftoneLine(&s->hs, y, s->current, out);
+    for (DWORD i = 0; i < BWlinebytes; ++i)
+        out[i] &= (BYTE)~s->mask[i];
+}
+} // namespace
+
+void LineScreenPush(LineScreen* s, const BYTE* gray, DWORD have)
+{
+    if (s->pushed >= s->height)
+        return;
+    if (!s->edges) {
+        HalftoneLine(&s->hs, s->pushed, gray, s->out + (size_t)s->pushed * s->hs.linebyteHft);
+        s->finished = ++s->pushed;
+        return;
+    }
+    // Set aside before anything is written: the one-bit line may cover it.
+    const DWORD copied = std::min(have, s->width);
+    const bool first = s->pushed == 0;
+    BYTE* into = first ? s->current : s->below;
+    memcpy(into, gray, copied);
+    memset(into + copied, 255, s->width - copied);
+    (first ? s->currentWhite : s->belowWhite) = AllBytesWhite(into, s->width);
+    if (s->pushed++ == 0)
+        return;
+    if (s->finished == 0)
+        FinishEdgeLine(s, s->current, s->currentWhite, s->below, s->belowWhite);
+    else
+        FinishEdgeLine(s, s->above, s->aboveWhite, s->below, s->belowWhite);
+    BYTE* spare = s->above;
+    s->above = s->current;
+    s->aboveWhite = s->currentWhite;
+    s->current = s->below;
+    s->currentWhite = s->belowWhite;
+    s->below = spare;
+}
+
+void LineScreenEnd(LineScreen* s, PageView* page, BOOL rc)
+{
+    // The last line sees itself in place of the line below.
+    if (rc && s->edges && s->pushed > s->finished) {
+        if (s->finished == 0)
+            FinishEdgeLine(s, s->current, s->currentWhite, s->current, s->currentWhite);
+        else
+            FinishEdgeLine(s, s->above, s->aboveWhite, s->current, s->currentWhite);
+    }
+    PageView unused{};
+    HalftoneEnd(page ? page : &unused, &s->hs, rc && s->finished == s->height);
+    free(s->work);
+    s->work = nullptr;
+}
+
 BOOL BorderQualityPage(PageView* page, LONG nDensity, BOOL tonerSave)
 {
     if (!page->bits) {
@@ -274,73 +394,19 @@ BOOL BorderQualityPage(PageView* page, LONG nDensity, BOOL tonerSave)
         HalftonePage(page, nDensity, tonerSave);
         return TRUE;
     }
-    // One pass down the page with a few lines of memory: each line is
-    // filtered from the unfiltered lines around it, turned into line-art,
-    // screened and merged, and the one-bit line is written over gray lines
-    // that are no longer needed. A page-sized working copy would cost more
-    // in page faults than all the arithmetic.
-    const DWORD width = page->width;
-    const DWORD height = page->height;
-    const DWORD stride = page->stride;
-    const DWORD BWlinebytes = width >> 3;
-    // Gray lines shorter than the width are read as far as they go and seen
-    // white beyond.
-    const DWORD copied = std::min(width, stride);
-    BYTE* work = static_cast<BYTE*>(malloc((size_t)width * (5 + sizeof(int32_t)) + BWlinebytes + 1));
-    if (!work)
+    // One pass down the page with a few lines of memory: each one-bit line
+    // is written over gray lines that are no longer needed. A page-sized
+    // working copy would cost more in page faults than all the arithmetic.
+    LineScreen s;
+    LineScreenStart start = LineScreenBegin(&s, page, nDensity, tonerSave, TRUE, page->bits);
+    if (start == LINE_SCREEN_NO_MEMORY)
         return FALSE;
-    void* cols = work;                            // filter scratch, aligned
-    BYTE* above = work + width * sizeof(int32_t); // unfiltered line y - 1
-    BYTE* current = above + width;                // unfiltered line y
-    BYTE* below = current + width;                // unfiltered line y + 1
-    BYTE* filtered = below + width;               // line y through the edge filter
-    BYTE* flags = filtered + width;               // line-art comparison results
-    BYTE* edges = flags + width;                  // line-art of line y
-    auto load = [&](DWORD y, BYTE* line) {
-        memcpy(line, page->bits + (size_t)y * stride, copied);
-        memset(line + copied, 255, width - copied);
-    };
-
-    // The filter and the line-art run line by line inside the one pass
-    // below; their parameters are traced where their page passes used to be.
-    DbgMsg("DoBorderQuality::Apply Filter");
-    DbgMsg("ApplyFilter3x3 In, width = %d, height = %d, lines = %d, bits = %d, ArrayWidth = %d", (int)width,
-           (int)height, (int)height, kFilterBits, 3);
-    const Kernel kernel = MakeKernel(FilterArray, KernelDivisor(FilterArray));
-    DbgMsg("DoBorderQuality::Convert to Lineart");
-    DbgMsg("GrayToLineart In, threshold = %d", kLineartThreshold);
-    HalftoneScreen hs;
-    if (HalftoneBegin(page, nDensity, tonerSave, &hs)) {
-        DbgMsg("DoBorderQuality::Merge Halftone and Filter");
-        DbgMsg("DoBorderQuality::BWlinebytes = %d", (int)BWlinebytes);
-        DbgMsg("DoBorderQuality::lpJob->page_height = %d", (int)height);
-        DbgMsg("DoBorderQuality::bufsize = %d", (int)(BWlinebytes * height));
-        if (height > 0)
-            load(0, current);
-        for (DWORD y = 0; y < height; ++y) {
-            // Gray line y + 1 is set aside before one-bit line y may cover it.
-            const BYTE* up = y == 0 ? current : above;
-            const BYTE* down = current;
-            if (y + 1 < height) {
-                load(y + 1, below);
-                down = below;
-            }
-            FilterLine(kernel, up, current, down, filtered, width, cols);
-            LineartLine(filtered, (BYTE)kLineartThreshold, BWlinebytes, flags, edges);
-            // One-bit lines 0..y - 1 end before gray line y starts (their
-            // lines are not longer), so line y is screened where it lies.
-            BYTE* out = page->bits + (size_t)y * hs.linebyteHft;
-            HalftoneLine(&hs, y, page->bits + (size_t)y * stride, out);
-            for (DWORD i = 0; i < BWlinebytes; ++i)
-                out[i] &= (BYTE)~edges[i];
-            BYTE* spare = above;
-            above = current;
-            current = below;
-            below = spare;
-        }
-        HalftoneEnd(page, &hs, TRUE);
+    if (start == LINE_SCREEN_OK) {
+        // Gray lines shorter than the width are read as far as they go.
+        for (DWORD y = 0; y < page->height; ++y)
+            LineScreenPush(&s, page->bits + (size_t)y * page->stride, page->stride);
+        LineScreenEnd(&s, page, TRUE);
     }
-    free(work);
     return TRUE;
 }
 

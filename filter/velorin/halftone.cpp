@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "border_quality.h"
 #include "job_info.h"
 #include "threshold_matrix.h"
 
@@ -138,15 +139,14 @@ void HalftoneEnd(PageView* page, HalftoneScreen* hs, BOOL rc)
 
 BOOL HalftonePage(PageView* page, LONG nDensity, BOOL tonerSave)
 {
-    HalftoneScreen hs;
-    if (!HalftoneBegin(page, nDensity, tonerSave, &hs))
-        return FALSE;
     // One-bit line y lands on gray lines 0..y, which are read already, so the
     // page is screened in place: no second page buffer to fault in.
-    BYTE* lpbuf = page->bits;
-    for (DWORD y = 0; y < hs.page_height; ++y)
-        HalftoneLine(&hs, y, lpbuf + (size_t)y * hs.linebyte, lpbuf + (size_t)y * hs.linebyteHft);
-    HalftoneEnd(page, &hs, TRUE);
+    LineScreen s;
+    if (LineScreenBegin(&s, page, nDensity, tonerSave, FALSE, page->bits) != LINE_SCREEN_OK)
+        return FALSE;
+    for (DWORD y = 0; y < page->height; ++y)
+        LineScreenPush(&s, page->bits + (size_t)y * page->stride, page->stride);
+    LineScreenEnd(&s, page, TRUE);
     return TRUE;
 }
 

@@ -30,4 +30,6 @@ void InitJobSlot(JobInfo* job, DWORD index)
     job->lpRecord = nullptr;
     job->recordLen = 0;
     job->pageBytes = 0;
+    job->linesScreened.store(0, std::memory_order_release);
+    job->screenState.store(SCREEN_RUNNING, std::memory_order_release);
 }

@@ -18,7 +18,16 @@
 enum {
     SLOT_FREE = 0,      // no page, lpbuf is NULL
     SLOT_TAKEN = 1,     // main fills it, then the worker processes it
-    SLOT_PROCESSED = 2, // bitmap final, waits for compression
+    SLOT_PROCESSED = 2, // coded (or failed), waits for the writer
+    SLOT_DROPPED = 3,   // a page that will not be printed, let go by its worker: main frees it
+};
+
+// How far the screen of a slot's page has come (JobInfo::screenState).
+enum {
+    SCREEN_RUNNING = 0, // lines up to linesScreened are final
+    SCREEN_DONE = 1,    // every line is final
+    SCREEN_FAILED = 2,  // the page could not be screened
+    SCREEN_DROPPED = 3, // the page's lines stopped coming: it will not be printed
 };
 
 struct JobInfo {
@@ -38,6 +47,8 @@ struct JobInfo {
     BYTE* lpRecord;               // the page record its worker coded; NULL before, or when it could not be
     DWORD recordLen;              // bytes of lpRecord: lead-in, page header and JBIG data
     unsigned long long pageBytes; // bytes reckoned against the job's memory budget, from taking to freeing
+    std::atomic<DWORD> linesScreened; // one-bit lines of lpbuf final, in order: what the coder may take
+    std::atomic<int> screenState;     // SCREEN_RUNNING, SCREEN_DONE, SCREEN_FAILED or SCREEN_DROPPED
 };
 // Other threads poll lpbuf and finish: release stores, acquire loads.
 

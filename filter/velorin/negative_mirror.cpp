@@ -51,14 +51,21 @@ void ClearOutsideArea(const PageView* page, DWORD left, DWORD top, DWORD w, DWOR
 
 void MirrorPage(const PageView* page)
 {
-    BYTE BitsList[256];
-    for (int i = 0; i < 256; ++i) {
-        BYTE r = 0;
-        for (int b = 0; b < 8; ++b)
-            if (i & (1 << b))
-                r |= (BYTE)(0x80 >> b);
-        BitsList[i] = r;
-    }
+    // Built once: pages are mirrored a line at a time as they are screened.
+    static const struct Reversed {
+        BYTE bits[256];
+        Reversed()
+        {
+            for (int i = 0; i < 256; ++i) {
+                BYTE r = 0;
+                for (int b = 0; b < 8; ++b)
+                    if (i & (1 << b))
+                        r |= (BYTE)(0x80 >> b);
+                bits[i] = r;
+            }
+        }
+    } reversed;
+    const BYTE* BitsList = reversed.bits;
     const DWORD linebyte = page->stride;
     if (!page->bits || linebyte == 0)
         return;

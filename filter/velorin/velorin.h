@@ -77,6 +77,21 @@ inline void BlankControlBytes(char* text)
             *p = ' ';
 }
 
+// TRUE when all n bytes are 0xFF: a line of white paper, in gray or RGB.
+inline bool AllBytesWhite(const BYTE* p, size_t n)
+{
+    uint64_t all = ~(uint64_t)0;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        __builtin_memcpy(&w, p + i, sizeof w);
+        all &= w;
+    }
+    for (; i < n; ++i)
+        all &= (uint64_t)p[i] | ~(uint64_t)0xFF;
+    return all == ~(uint64_t)0;
+}
+
 // ---- Image processing on a page slot -----------------------------------
 // Thin adapters over the kernels on a page view (halftone.h,
 // border_quality.h, negative_mirror.h); the slot record is job_info.h.

@@ -336,16 +336,18 @@ TEST(Cupsfilter, PhotoModeDrawsNoLineRoundALightPhoto)
     Box at = RasterOnSheet(photo);
     const unsigned x0 = (unsigned)(at.left + 0.5), y0 = (unsigned)(at.top + 0.5);
     const unsigned x1 = (unsigned)at.right, y1 = (unsigned)at.bottom;
+    // Both modes send 24-bit RGB; the Photo mode's flag turns the edges off.
     const struct {
         const char* mode;
-        const char* raster;
+        const char* flag;
         bool lined;
-    } modes[] = {{"TextGraphics", "cupsBitsPerPixel = 24", true}, {"Photo", "cupsBitsPerPixel = 8", false}};
+    } modes[] = {{"TextGraphics", "cupsInteger[3] = 0 (Photo)", true}, {"Photo", "cupsInteger[3] = 1 (Photo)", false}};
     std::vector<double> inside;
     for (const auto& m : modes) {
         ProcessResult r = RunCupsfilter(photo, {std::string("PrintMode=") + m.mode});
         ASSERT_EQ(r.status, 0) << m.mode << ": " << Describe(r);
-        EXPECT_TRUE(Traced(r.err, m.raster)) << m.mode;
+        EXPECT_TRUE(Traced(r.err, "cupsBitsPerPixel = 24")) << m.mode;
+        EXPECT_TRUE(Traced(r.err, m.flag)) << m.mode;
         DecodedStream d = Decoded(r, true);
         ASSERT_EQ(d.pages.size(), 1u) << m.mode;
         const SummaryPage& p = d.pages[0];
@@ -370,6 +372,20 @@ TEST(Cupsfilter, PhotoModeDrawsNoLineRoundALightPhoto)
     ASSERT_EQ(inside.size(), 2u);
     EXPECT_GT(inside[0], 0.1);
     EXPECT_NEAR(inside[0], inside[1], 0.01);
+}
+
+// The Photo mode's flag reaches the filter through every raster step that
+// serves the printer description: PDFs through Ghostscript or Poppler.
+TEST(Cupsfilter, PhotoModeFlagPassesEveryRasterStep)
+{
+    for (const char* hidden : {"pdftoraster", "gstoraster"}) {
+        ProcessResult r = RunCupsfilter(SamplePath("photo.pdf"), {"PrintMode=Photo"}, 1, {hidden});
+        ASSERT_EQ(r.status, 0) << hidden << ": " << Describe(r);
+        std::vector<std::string> chain = FiltersStarted(r.err);
+        EXPECT_EQ(std::count(chain.begin(), chain.end(), hidden), 0) << hidden;
+        EXPECT_TRUE(Traced(r.err, "cupsBitsPerPixel = 24")) << hidden;
+        EXPECT_TRUE(Traced(r.err, "cupsInteger[3] = 1 (Photo)")) << hidden;
+    }
 }
 
 TEST(Cupsfilter, PopplerRasterStepServesTheSamePpd)
