@@ -10,7 +10,7 @@
 #   text-20 photo-20  twenty pages
 #   mixed-20          text and photo pages in turn
 #   coffee-1          a real photograph (bench/coffee.png, scikit-image's
-#                     sample data, BSD-3-Clause) in the photo print mode
+#                     sample data, CC0) in the photo print mode
 #   coffee.pdf        the photograph as a PDF (CUPS's imagetopdf), which
 #                     Ghostscript renders in the chain
 # and the one-page jobs compressed too (text-1-compressed, photo-1-compressed).

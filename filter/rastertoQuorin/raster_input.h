@@ -12,6 +12,7 @@
 
 struct RasterInput {
     int fd;                       // descriptor read from; -1 for memory
+    BOOL regular;                 // fd is a regular file, which never stalls
     const BYTE* data;             // memory input, when fd is -1
     size_t size;                  // its length
     size_t pos;                   // bytes of it handed out
