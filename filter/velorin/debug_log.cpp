@@ -114,14 +114,19 @@ int OpenLogFile(int dir, off_t* size)
 }
 
 // Past the bound the file is moved aside to the one .old file. Several
-// filters may pass the bound at once: the one holding the lock moves the
-// file only while the name still refers to it, so a file is moved once and
-// a fresh one is never moved over the old. A writer that opened the file
-// before the move still lands its line in .old.
+// filters may pass the bound at once: each in turn moves the file only while
+// the name still refers to it, so a file is moved once and a fresh one is
+// never moved over the old. A writer that opened the file before the move
+// still lands its line in .old. The turn is waited for: a writer that gave
+// up while another was held up on the lock would let the file grow on. Only
+// the filter's own user can open the file, so nobody else can hold it.
 void BoundLogFile(int dir, int fd)
 {
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-        return; // another filter is on it
+    int locked;
+    while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0)
+        return;
     struct stat mine, named;
     if (fstat(fd, &mine) == 0 && mine.st_size >= (off_t)VL_LOG_MAX_SIZE &&
         fstatat(dir, kLogName, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == mine.st_dev &&
