@@ -12,6 +12,18 @@ void PutStuffed(JbigSink* sink, unsigned b)
     if (b == kEsc)
         JbigSinkPut(sink, kStuff);
 }
+
+// No carry can reach the held byte any more: it goes out, then the 0xFF
+// bytes held behind it, each stuffed.
+void ReleaseHeld(QmEncoder* e)
+{
+    if (e->buffer >= 0)
+        JbigSinkPut(e->sink, (unsigned)e->buffer);
+    for (; e->sc; --e->sc) {
+        JbigSinkPut(e->sink, kEsc);
+        JbigSinkPut(e->sink, kStuff);
+    }
+}
 } // namespace
 
 void QmEncoderInit(QmEncoder* e, JbigSink* sink)
@@ -40,13 +52,7 @@ void QmByteOut(QmEncoder* e, unsigned long c)
         // A later carry may still reach it.
         ++e->sc;
     } else {
-        // No carry can pass this byte: what is held goes out.
-        if (e->buffer >= 0)
-            JbigSinkPut(e->sink, (unsigned)e->buffer);
-        for (; e->sc; --e->sc) {
-            JbigSinkPut(e->sink, kEsc);
-            JbigSinkPut(e->sink, kStuff);
-        }
+        ReleaseHeld(e);
         e->buffer = (int)top;
     }
 }
@@ -65,12 +71,7 @@ void QmFlush(QmEncoder* e)
             for (; e->sc; --e->sc)
                 JbigSinkPut(e->sink, 0x00);
     } else {
-        if (e->buffer >= 0)
-            JbigSinkPut(e->sink, (unsigned)e->buffer);
-        for (; e->sc; --e->sc) {
-            JbigSinkPut(e->sink, kEsc);
-            JbigSinkPut(e->sink, kStuff);
-        }
+        ReleaseHeld(e);
     }
     // The last bytes, only where they are not zero.
     if (e->c & 0x7FFF800UL) {
