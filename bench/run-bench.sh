@@ -86,34 +86,33 @@ done
 # the filter's parameters: our stream decodes to exactly the bits the filter
 # coded, and pbmtojbg's output is the filter's JBIG data byte for byte behind
 # a 20-byte image header.
-mkdir -p "$OUT/pbm"
-"$BUILD/vlgdidecode" --pbm "$OUT/pbm" "$OUT/photo-20.prn" > /dev/null
 cat > "$OUT/pbmtojbg.sh" <<'SH'
 for f in "$@"; do
     h=$(head -n 2 "$f" | tail -n 1 | cut -d' ' -f2)
     pbmtojbg -q -s "$h" -o 0 -p 8 -m 0 "$f" /dev/null
 done
 SH
+# Median of three: a job's figure (field 1 wall, 2 CPU) over pbmtojbg's on
+# the job's own one-bit pages, then both figures.
+against_pbmtojbg() { # job field
+    mkdir -p "$OUT/pbm"
+    "$BUILD/vlgdidecode" --pbm "$OUT/pbm" "$OUT/$1.prn" > /dev/null
+    for _ in 1 2 3; do
+        run "$1"
+        "$BUILD/measure" -o "$OUT/pbmtojbg.fig" sh "$OUT/pbmtojbg.sh" "$OUT"/pbm/*.pbm
+        paste -d' ' "$OUT/$1.fig" "$OUT/pbmtojbg.fig" |
+            awk -v f="$2" '{ printf "%.2f %.2f %.2f\n", $f / $(f + 4), $f, $(f + 4) }'
+    done | median
+    rm -rf "$OUT/pbm"
+}
 # shellcheck disable=SC2046 # the median's three figures
-set -- $(for _ in 1 2 3; do
-    run photo-20
-    "$BUILD/measure" -o "$OUT/pbmtojbg.fig" sh "$OUT/pbmtojbg.sh" "$OUT"/pbm/*.pbm
-    paste -d' ' "$OUT/photo-20.fig" "$OUT/pbmtojbg.fig" | awk '{ printf "%.2f %.2f %.2f\n", $1 / $5, $1, $5 }'
-done | median)
-rm -rf "$OUT/pbm"
+set -- $(against_pbmtojbg photo-20 1)
 target "20 photo pages: wall / pbmtojbg's" "$1" "$2 s / $3 s" "<= 0.8"
 
 # The filter's whole work on 20 text pages against JBIG-KIT's coder alone on
 # the same pages, CPU time both.
-mkdir -p "$OUT/pbm"
-"$BUILD/vlgdidecode" --pbm "$OUT/pbm" "$OUT/text-20.prn" > /dev/null
-# shellcheck disable=SC2046 # the median's three figures
-set -- $(for _ in 1 2 3; do
-    run text-20
-    "$BUILD/measure" -o "$OUT/pbmtojbg.fig" sh "$OUT/pbmtojbg.sh" "$OUT"/pbm/*.pbm
-    paste -d' ' "$OUT/text-20.fig" "$OUT/pbmtojbg.fig" | awk '{ printf "%.2f %.2f %.2f\n", $2 / $6, $2, $6 }'
-done | median)
-rm -rf "$OUT/pbm"
+# shellcheck disable=SC2046
+set -- $(against_pbmtojbg text-20 2)
 target "20 text pages: CPU / pbmtojbg's CPU" "$1" "$2 s / $3 s" "< 0.6"
 
 for page in 0:text 1:gradient 2:photograph; do
